@@ -18,6 +18,11 @@ class Host {
   // Returns false when the bytes cannot be queued (no port, port lost, too long).
   virtual bool QueueWrite(const uint8_t* data, size_t length) = 0;
 
+  // The wake-up burst: raw line data that must not build a backlog in front of
+  // the handshake. A port may hold it back until its output queue is empty and
+  // replace a burst still waiting with the newer one.
+  virtual bool QueueBurst(const uint8_t* data, size_t length) { return QueueWrite(data, length); }
+
   // Handles every event waiting now (received bytes, clicks, Ctrl-C) and
   // returns as soon as none is left. Never blocks.
   virtual void PumpMessages() = 0;
