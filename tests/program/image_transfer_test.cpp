@@ -1,0 +1,160 @@
+#include "program/image_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_host.h"
+
+namespace corvel::program {
+namespace {
+
+using testing::Bytes;
+using testing::MakeResponse;
+
+std::string Hex(const Bytes& bytes) {
+  std::string s;
+  link::AppendHexBytes(s, bytes.data(), bytes.size());
+  return s;
+}
+
+// A scripted boot loader: a status per command code, a status (or silence)
+// per block number.
+struct TransferFixture : testing::LinkFixture {
+  TransferFixture() {
+    link.protocolMode = link.synced = link.framesEnabled = 1;
+    host.onWrite = [this](const Bytes& w) {
+      const uint8_t code = w[1];
+      if (code == 0x24) {
+        const int block = w[4] << 8 | w[5];
+        blocks.push_back(block);
+        if (onBlock) onBlock(block);
+        auto it = blockStatus.find(block);
+        if (it == blockStatus.end()) {
+          host.Reply(MakeResponse(0x24, 0x00), 2000);
+        } else if (it->second >= 0) {
+          host.Reply(MakeResponse(0x24, static_cast<uint8_t>(it->second)), 2000);
+        }
+        return;
+      }
+      auto it = status.find(code);
+      const int s = it == status.end() ? 0 : it->second;
+      if (s >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(s)), 1000);
+    };
+  }
+
+  TransferResult Run(const Bytes& image, ImageType type = ImageType::kApplication) {
+    return TransferImage(link, control, image.data(), static_cast<uint32_t>(image.size()), tag, type,
+                         [this](int position, uint32_t, uint32_t) { positions.push_back(position); });
+  }
+
+  std::map<uint8_t, int> status;      // -1: silent
+  std::map<int, int> blockStatus;     // -1: silent
+  std::function<void(int)> onBlock;
+  std::vector<int> blocks;
+  std::vector<int> positions;
+  TransferControl control;
+  std::array<uint8_t, 4> tag{'A', '1', '2', '3'};
+};
+
+TEST(ImageTransfer, WorkedExampleFrameByFrame) {
+  TransferFixture f;
+  ASSERT_EQ(f.Run({'a', 'b', 'c'}), TransferResult::kOk);
+  ASSERT_EQ(f.host.writes.size(), 3u);
+  EXPECT_EQ(Hex(f.host.writes[0]), "81 20 00 01 04 44 FB 18 ");
+  EXPECT_EQ(Hex(f.host.writes[1]), "81 23 00 0B 04 03 00 00 00 D6 9D 41 31 32 33 4F 0C 18 ");
+  EXPECT_EQ(Hex(f.host.writes[2]), "81 24 00 05 00 01 61 62 63 DC 66 18 ");
+  ASSERT_EQ(f.sink.lines.size(), 7u);
+  EXPECT_EQ(f.sink.lines[0], "传输文件大小：3Byte");
+  EXPECT_EQ(f.sink.lines[1], "正在擦出flash...");
+  EXPECT_EQ(f.sink.lines[2], "falsh擦除完成!");
+  EXPECT_EQ(f.sink.lines[3], "正在请求传输...");
+  EXPECT_EQ(f.sink.lines[4], "请求传输成功正在下载...");
+  EXPECT_EQ(f.sink.lines[5], "文件传输结束:编程成功!");
+  EXPECT_EQ(f.sink.lines[6], "下载耗时:0.0020s");  // one block answered 2 ms later
+}
+
+TEST(ImageTransfer, BlocksOfTheBlockSizeThenTheRest) {
+  TransferFixture f;
+  Bytes image(300);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
+  ASSERT_EQ(f.Run(image), TransferResult::kOk);
+  ASSERT_EQ(f.host.writes.size(), 4u);
+  const Bytes& b1 = f.host.writes[2];
+  const Bytes& b2 = f.host.writes[3];
+  EXPECT_EQ(b1.size(), 256u + 9);
+  EXPECT_EQ((b1[2] << 8 | b1[3]), 258);
+  EXPECT_EQ(b2.size(), 44u + 9);
+  EXPECT_EQ((b2[2] << 8 | b2[3]), 46);
+  EXPECT_EQ((b2[4] << 8 | b2[5]), 2);
+  EXPECT_EQ(b2[6], image[256]);
+}
+
+TEST(ImageTransfer, ProgressWalksThroughEveryPercent) {
+  TransferFixture f;
+  ASSERT_EQ(f.Run(Bytes(1000, 0x5A)), TransferResult::kOk);
+  ASSERT_FALSE(f.positions.empty());
+  for (size_t i = 0; i < f.positions.size(); ++i) EXPECT_EQ(f.positions[i], static_cast<int>(i));
+  EXPECT_EQ(f.positions.back(), 102);  // the last block counts whole, 1024 of 1000 bytes
+}
+
+TEST(ImageTransfer, EmptyImageIsErasedAndRequestedOnly) {
+  TransferFixture f;
+  ASSERT_EQ(f.Run({}), TransferResult::kOk);
+  ASSERT_EQ(f.host.writes.size(), 2u);
+  EXPECT_EQ(Hex(f.host.writes[1]), Hex(testing::MakeFrame(0x23, {0x04, 0, 0, 0, 0, 0, 0, 'A', '1', '2', '3'})));
+  EXPECT_EQ(f.sink.lines[f.sink.lines.size() - 2], "文件传输结束:编程成功!");
+}
+
+TEST(ImageTransfer, RefusalsAndSilences) {
+  struct Row {
+    const char* name;
+    std::map<uint8_t, int> status;
+    std::map<int, int> blockStatus;
+    TransferResult result;
+    std::string lastLine;
+    size_t writes;
+  };
+  const std::vector<Row> rows = {
+      {"erase failed", {{0x20, 9}}, {}, TransferResult::kFailed, "擦除失败!", 1},
+      {"erase: partition invalid", {{0x20, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 1},
+      {"request: partition invalid", {{0x23, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 2},
+      {"request: too large", {{0x23, 1}}, {}, TransferResult::kFailed, "传输文件大小超出配置的flash大小，请重新划分分区参数", 2},
+      {"block refused", {}, {{2, 3}}, TransferResult::kFailed, "编程失败!", 4},
+      {"block unanswered", {}, {{1, -1}}, TransferResult::kFailed, "编程失败!", 3},
+      {"erase status 3 goes on", {{0x20, 3}}, {}, TransferResult::kOk, "", 5},
+      {"erase unanswered goes on", {{0x20, -1}}, {}, TransferResult::kOk, "", 5},
+  };
+  for (const auto& row : rows) {
+    TransferFixture f;
+    f.status = row.status;
+    f.blockStatus = row.blockStatus;
+    EXPECT_EQ(f.Run(Bytes(600, 1)), row.result) << row.name;
+    EXPECT_EQ(f.host.writes.size(), row.writes) << row.name;
+    if (!row.lastLine.empty()) {
+      EXPECT_EQ(f.sink.lines.back(), row.lastLine) << row.name;
+    }
+  }
+  TransferFixture quiet;
+  quiet.status = {{0x20, 3}};
+  ASSERT_EQ(quiet.Run(Bytes(10, 1)), TransferResult::kOk);
+  EXPECT_EQ(quiet.sink.lines[2], "正在请求传输...");  // no line for the unknown erase status
+}
+
+TEST(ImageTransfer, AbortSendsNoBlockAfterTheOneInFlight) {
+  TransferFixture f;
+  f.onBlock = [&](int block) {
+    if (block == 5) {  // the download button pressed while block 5 waits
+      f.control.remaining = 0;
+      f.control.aborted = true;
+    }
+  };
+  EXPECT_EQ(f.Run(Bytes(10 * 256, 7)), TransferResult::kAborted);
+  EXPECT_EQ(f.blocks, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_NE(f.sink.lines.back(), "文件传输结束:编程成功!");
+}
+
+}  // namespace
+}  // namespace corvel::program
