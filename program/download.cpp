@@ -1,0 +1,144 @@
+#include "program/download.h"
+
+#include <string>
+
+#include "program/hex_reader.h"
+#include "program/image_tag.h"
+#include "program/user_data_reader.h"
+
+namespace corvel::program {
+
+namespace {
+
+constexpr uint8_t kCmdSetRate = 0x83;
+constexpr uint8_t kCmdSectorErase = 0x30;
+constexpr uint8_t kCmdWriteFlash = 0x2C;
+constexpr uint8_t kCmdWriteAccess = 0x22;
+
+Result<PreparedImage> PrepareImage(const std::string& path, bool hex, ImageType type, const char* logLine) {
+  Result<ImageBuffer> image = hex ? ReadHexImageFile(path) : ReadUserDataImageFile(path);
+  if (!image) return image.error();
+  return PreparedImage{logLine, type, std::move(image->data), ImageTag(FileTitle(path))};
+}
+
+}  // namespace
+
+Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice) {
+  PreparedDownload prepared;
+  prepared.speedUpRate = choice.speedUpRate;
+  if (choice.partition) {
+    if (choice.partitionRecord.empty()) return MakeError(ErrorKind::kBadInput, "分区文件未加载");
+    if (choice.partitionRecord.size() > kMaxPartitionRecord) {
+      return MakeError(ErrorKind::kBadInput, "分区文件过长: " + std::to_string(choice.partitionRecord.size()) +
+                                                 " 字节 (最多 " + std::to_string(kMaxPartitionRecord) + ")");
+    }
+    prepared.partitionRecord = choice.partitionRecord;
+  }
+  if (choice.access) {
+    if (choice.accessRecord.empty()) return MakeError(ErrorKind::kBadInput, "控制文件未加载");
+    if (choice.accessRecord.size() > kMaxAccessRecord) {
+      return MakeError(ErrorKind::kBadInput, "控制文件过长: " + std::to_string(choice.accessRecord.size()) +
+                                                 " 字节 (最多 " + std::to_string(kMaxAccessRecord) + ")");
+    }
+    prepared.accessRecord = choice.accessRecord;
+  }
+  struct Step {
+    const std::optional<std::string>& path;
+    bool hex;
+    ImageType type;
+    const char* logLine;
+  };
+  const Step steps[] = {
+      {choice.appPath, true, ImageType::kApplication, "正在下载应用固件..."},
+      {choice.stackPath, true, ImageType::kStack, "正在下载stack固件..."},
+      {choice.bootPath, true, ImageType::kBoot, "正在下载Boot固件..."},
+      {choice.userDataPath, false, ImageType::kUserData, "正在下载user数据..."},
+  };
+  for (const Step& step : steps) {
+    if (!step.path) continue;
+    auto image = PrepareImage(*step.path, step.hex, step.type, step.logLine);
+    if (!image) return image.error();
+    prepared.images.push_back(std::move(*image));
+  }
+  return prepared;
+}
+
+void Download::SetRunning(bool running) {
+  running_ = running;
+  if (onRunningChanged) onRunningChanged(running);
+}
+
+void Download::Abort() {
+  if (!running_) return;
+  control_.remaining = 0;
+  control_.aborted = true;
+  SetRunning(false);
+  link_.log().AppendLog("手动中断下载!");
+}
+
+DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn& progress) {
+  control_ = TransferControl{};
+  SetRunning(true);
+  // Every step ends the run on failure; an abort ends it after the step in flight.
+  auto result = [&]() -> DownloadResult {
+    if (prepared.speedUpRate && !SwitchRate(*prepared.speedUpRate)) return DownloadResult::kFailed;
+    if (control_.aborted) return DownloadResult::kAborted;
+    if (prepared.partitionRecord && !WritePartition(*prepared.partitionRecord)) return DownloadResult::kFailed;
+    if (control_.aborted) return DownloadResult::kAborted;
+    if (prepared.accessRecord && !WriteAccess(*prepared.accessRecord)) return DownloadResult::kFailed;
+    for (const PreparedImage& image : prepared.images) {
+      if (control_.aborted) return DownloadResult::kAborted;
+      link_.log().AppendLog(image.logLine);
+      switch (TransferImage(link_, control_, image.data.data(), static_cast<uint32_t>(image.data.size()), image.tag,
+                            image.type, progress)) {
+        case TransferResult::kOk: break;
+        case TransferResult::kFailed: return DownloadResult::kFailed;
+        case TransferResult::kAborted: return DownloadResult::kAborted;
+      }
+    }
+    return control_.aborted ? DownloadResult::kAborted : DownloadResult::kOk;
+  }();
+  if (running_) SetRunning(false);
+  return result;
+}
+
+bool Download::SwitchRate(uint32_t rate) {
+  const uint8_t payload[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
+                              static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
+  if (link_.SendAndWait(kCmdSetRate, payload, sizeof payload) != 0) return false;
+  // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
+  const uint32_t lineRate = connection_.rateClass == 1 ? 2 * rate : rate;
+  auto changed = link_.host().SetBaudRate(lineRate);
+  if (!changed) {
+    link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);
+    return false;
+  }
+  return true;
+}
+
+bool Download::WritePartition(const std::vector<uint8_t>& record) {
+  link_.log().AppendLog("正在写入分区信息...");
+  link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
+  const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
+  bool ok = link_.SendAndWait(kCmdSectorErase, erase, sizeof erase) == 0;
+  if (ok) {
+    std::vector<uint8_t> payload = {0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(record.size()),
+                                    static_cast<uint8_t>(record.size() >> 8)};
+    payload.insert(payload.end(), record.begin(), record.end());
+    ok = link_.SendAndWait(kCmdWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+  }
+  link_.log().AppendLog(ok ? "分区信息写入成功!" : "分区信息写入失败!");
+  return ok;
+}
+
+bool Download::WriteAccess(const std::vector<uint8_t>& record) {
+  link_.log().AppendLog("正在写入控制访问信息...");
+  link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
+  std::vector<uint8_t> payload = {static_cast<uint8_t>(record.size())};
+  payload.insert(payload.end(), record.begin(), record.end());
+  const bool ok = link_.SendAndWait(kCmdWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+  link_.log().AppendLog(ok ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
+  return ok;
+}
+
+}  // namespace corvel::program

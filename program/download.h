@@ -1,0 +1,90 @@
+// The download button: everything ticked, in a fixed order (speed-up,
+// partition record, access record, application, stack, boot, user data).
+// Every input is read and checked before the first command goes out, so a bad
+// file can never leave a chip half programmed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/connection.h"
+#include "link/link.h"
+#include "link/result.h"
+#include "program/image_transfer.h"
+
+namespace corvel::program {
+
+inline constexpr size_t kMaxPartitionRecord = 294;  // what one write-flash frame of the record carries
+inline constexpr size_t kMaxAccessRecord = 255;     // its length travels in one byte
+
+// The tick boxes, pickers and loaded records, read once at the start of a run.
+struct DownloadChoice {
+  std::optional<uint32_t> speedUpRate;
+  bool partition = false;
+  bool access = false;
+  std::vector<uint8_t> partitionRecord;
+  std::vector<uint8_t> accessRecord;
+  std::optional<std::string> appPath;
+  std::optional<std::string> stackPath;
+  std::optional<std::string> bootPath;
+  std::optional<std::string> userDataPath;
+
+  bool NothingTicked() const {
+    return !speedUpRate && !partition && !access && !appPath && !stackPath && !bootPath && !userDataPath;
+  }
+};
+
+struct PreparedImage {
+  std::string logLine;  // "正在下载应用固件..." and its kin
+  ImageType type;
+  std::vector<uint8_t> data;
+  std::array<uint8_t, 4> tag;
+};
+
+// What a run will send, all read and checked.
+struct PreparedDownload {
+  std::optional<uint32_t> speedUpRate;
+  std::optional<std::vector<uint8_t>> partitionRecord;
+  std::optional<std::vector<uint8_t>> accessRecord;
+  std::vector<PreparedImage> images;
+};
+
+// Reads every ticked file and checks every ticked record. The error names the
+// input that is missing, unreadable or damaged; nothing has been sent.
+Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice);
+
+enum class DownloadResult { kOk, kFailed, kAborted };
+
+class Download {
+ public:
+  Download(link::Link& link, link::Connection& connection) : link_(link), connection_(connection) {}
+
+  // Runs the whole download; returns when it has ended.
+  DownloadResult Run(const PreparedDownload& prepared, const ProgressFn& progress = {});
+
+  // The download button pressed during a run (or Ctrl-C): logs the abort at
+  // once; the run sends no block after the one in flight and starts nothing new.
+  void Abort();
+
+  bool running() const { return running_; }
+
+  // Called when a run starts and ends: the caption "下载中..." / "download".
+  std::function<void(bool running)> onRunningChanged;
+
+ private:
+  bool SwitchRate(uint32_t rate);
+  bool WritePartition(const std::vector<uint8_t>& record);
+  bool WriteAccess(const std::vector<uint8_t>& record);
+  void SetRunning(bool running);
+
+  link::Link& link_;
+  link::Connection& connection_;
+  TransferControl control_;
+  bool running_ = false;
+};
+
+}  // namespace corvel::program
