@@ -1,0 +1,27 @@
+#include "text/hex_pairs.h"
+
+#include "text/number_text.h"
+
+namespace corvel::text {
+
+std::optional<std::string> CollectKeptCharacters(std::string_view text, size_t limit) {
+  std::string kept;
+  kept.reserve(text.size() < limit ? text.size() : limit);
+  for (const char c : text) {
+    if (IsLayoutCharacter(c)) continue;
+    if (kept.size() == limit) return std::nullopt;
+    kept.push_back(c);
+  }
+  return kept;
+}
+
+std::vector<uint8_t> DecodeHexPairs(std::string_view chars) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(chars.size() / 2);
+  for (size_t i = 0; i + 1 < chars.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(ParseUnsigned(chars.substr(i, 2), 16) & 0xFFu));
+  }
+  return bytes;
+}
+
+}  // namespace corvel::text

@@ -1,0 +1,28 @@
+// Texts of hexadecimal pairs (user data, record files, the load file): white
+// space dropped, the rest read two characters at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvel::text {
+
+// Blank, carriage return, line feed and tab: the characters these files may
+// use for layout. Other white space (form feed, vertical tab) is kept.
+inline bool IsLayoutCharacter(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
+
+// The characters of `text` other than layout characters, in order; nullopt
+// when there are more than `limit` of them (the caller refuses the file
+// rather than cut it).
+std::optional<std::string> CollectKeptCharacters(std::string_view text, size_t limit);
+
+// Reads `chars` two at a time as hexadecimal numbers (ParseUnsigned, base 16:
+// "1G" gives 0x01, "G1" gives 0) and keeps the low 8 bits of each; an odd
+// last character is dropped.
+std::vector<uint8_t> DecodeHexPairs(std::string_view chars);
+
+}  // namespace corvel::text

@@ -1,0 +1,19 @@
+// Reading a whole input file (firmware, records, load files) into memory.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "link/result.h"
+
+namespace corvel::text {
+
+// Larger than any file the tool reads: a HEX file of a 1 MiB image is under
+// 3 MiB. A bigger file is refused before it is read.
+inline constexpr size_t kMaxInputFileBytes = 64u * 1024 * 1024;
+
+// The file's bytes. A missing, unreadable or too large file gives an error
+// whose text names the path and the reason.
+Result<std::string> ReadFile(const std::string& path, size_t maxBytes = kMaxInputFileBytes);
+
+}  // namespace corvel::text
