@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <system_error>
 
@@ -20,6 +21,9 @@ struct FileCloser {
 }  // namespace
 
 Result<std::string> ReadFile(const std::string& path, size_t maxBytes) {
+  // fopen opens a folder too; its reads fail only later, its size is made up.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) return FileError(path, EISDIR);
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return FileError(path, errno);
   std::string bytes;
