@@ -1,0 +1,269 @@
+#include "program/download.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "program/chip_erase.h"
+#include "tests/support/fake_host.h"
+
+namespace corvel::program {
+namespace {
+
+using testing::Bytes;
+using testing::MakeFrame;
+using testing::MakeResponse;
+
+// Files for one test, removed with it.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/corvel-download-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string Write(const std::string& name, const std::string& text) const {
+    const std::string file = path_ + "/" + name;
+    std::ofstream(file, std::ios::binary) << text;
+    return file;
+  }
+
+ private:
+  std::string path_;
+};
+
+// ":" records of `bytes` at 0, then the end record.
+std::string HexFile(const Bytes& bytes) {
+  std::string text;
+  char line[64];
+  for (size_t at = 0; at < bytes.size(); at += 16) {
+    const size_t n = std::min<size_t>(16, bytes.size() - at);
+    unsigned sum = static_cast<unsigned>(n + (at >> 8) + (at & 0xFF));
+    std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n), static_cast<unsigned>(at));
+    text += line;
+    for (size_t i = 0; i < n; ++i) {
+      std::snprintf(line, sizeof line, "%02X", bytes[at + i]);
+      text += line;
+      sum += bytes[at + i];
+    }
+    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += line;
+  }
+  return text + ":00000001FF\n";
+}
+
+// A boot loader that answers every command with a status of the test's choosing.
+struct DownloadFixture : testing::LinkFixture {
+  DownloadFixture() {
+    link.protocolMode = link.synced = link.framesEnabled = 1;
+    host.onWrite = [this](const Bytes& w) {
+      codes.push_back(w[1]);
+      if (onCommand) onCommand(w);
+      auto it = status.find(w[1]);
+      const int s = it == status.end() ? 0 : it->second;
+      if (s >= 0) host.Reply(MakeResponse(w[1], static_cast<uint8_t>(s), answerData[w[1]]), 1000);
+    };
+  }
+  DownloadResult Run(const DownloadChoice& choice) {
+    auto prepared = PrepareDownload(choice);
+    EXPECT_TRUE(prepared) << (prepared ? "" : prepared.error().text);
+    return download.Run(*prepared);
+  }
+
+  link::Connection connection{link};
+  Download download{link, connection};
+  std::map<uint8_t, int> status;  // -1: silent
+  std::map<uint8_t, Bytes> answerData;
+  std::function<void(const Bytes&)> onCommand;
+  std::vector<uint8_t> codes;
+  TempDir dir;
+};
+
+TEST(Download, RunsEverythingTickedInTheFixedOrder) {
+  DownloadFixture f;
+  DownloadChoice choice;
+  choice.userDataPath = f.dir.Write("user.cfg", "01 02 03");
+  choice.bootPath = f.dir.Write("boot.hex", HexFile({9, 9}));
+  choice.appPath = f.dir.Write("app_v2.hex", HexFile(Bytes(300, 0xA5)));
+  choice.stackPath = f.dir.Write("stack.hex", HexFile({7}));
+  choice.access = true;
+  choice.accessRecord = Bytes(28, 0xFF);
+  choice.partition = true;
+  choice.partitionRecord = Bytes(52, 0x11);
+  choice.speedUpRate = 500000;
+
+  EXPECT_EQ(f.Run(choice), DownloadResult::kOk);
+  const std::vector<uint8_t> expected = {0x83, 0x30, 0x2C, 0x22,        //
+                                         0x20, 0x23, 0x24, 0x24,        // app: 300 bytes
+                                         0x20, 0x23, 0x24,              // stack
+                                         0x20, 0x23, 0x24,              // boot
+                                         0x20, 0x23, 0x24};             // user data
+  EXPECT_EQ(f.codes, expected);
+  EXPECT_EQ(f.host.rates, (std::vector<uint32_t>{500000}));
+
+  // The records' frames, and each image's type and tag.
+  EXPECT_EQ(f.host.writes[0], MakeFrame(0x83, {0x20, 0xA1, 0x07, 0x00}));
+  EXPECT_EQ(f.host.writes[1], MakeFrame(0x30, {0, 0, 0, 0, 0x00, 0x10}));
+  EXPECT_EQ(f.host.writes[2].size(), 52u + 6 + 7);
+  EXPECT_EQ(f.host.writes[3][4], 28);  // access: its length, then the 28 bytes
+  EXPECT_EQ(f.host.writes[4], MakeFrame(0x20, {0x04}));
+  const Bytes& appRequest = f.host.writes[5];
+  EXPECT_EQ(Bytes(appRequest.begin() + 11, appRequest.begin() + 15), (Bytes{'p', '_', 'v', '2'}));
+  EXPECT_EQ(f.host.writes[8], MakeFrame(0x20, {0x02}));
+  EXPECT_EQ(f.host.writes[11], MakeFrame(0x20, {0x01}));
+  EXPECT_EQ(f.host.writes[14], MakeFrame(0x20, {0x03}));
+
+  const auto& lines = f.sink.lines;
+  auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };
+  EXPECT_LT(at("正在写入分区信息..."), at("文本大小：52Byte"));
+  EXPECT_LT(at("分区信息写入成功!"), at("正在写入控制访问信息..."));
+  EXPECT_LT(at("控制访问信息写入成功!"), at("正在下载应用固件..."));
+  EXPECT_LT(at("正在下载应用固件..."), at("正在下载stack固件..."));
+  EXPECT_LT(at("正在下载stack固件..."), at("正在下载Boot固件..."));
+  EXPECT_LT(at("正在下载Boot固件..."), at("正在下载user数据..."));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "文件传输结束:编程成功!"), 4);
+  EXPECT_FALSE(f.download.running());
+}
+
+TEST(Download, SpeedUpUsesTwiceTheRateAfterAHandshakeAt230400) {
+  DownloadFixture f;
+  f.connection.rateClass = 1;
+  DownloadChoice choice;
+  choice.speedUpRate = 500000;
+  EXPECT_EQ(f.Run(choice), DownloadResult::kOk);
+  EXPECT_EQ(f.host.writes[0], MakeFrame(0x83, {0x20, 0xA1, 0x07, 0x00}));
+  EXPECT_EQ(f.host.rates, (std::vector<uint32_t>{1000000}));
+  EXPECT_TRUE(f.sink.lines.empty());  // only the rate switch: no further line
+}
+
+TEST(Download, AFailingStepEndsTheRun) {
+  struct Row {
+    const char* name;
+    std::map<uint8_t, int> status;
+    bool rateOk;
+    std::string lastLine;
+    std::vector<uint8_t> codes;
+  };
+  const std::vector<Row> rows = {
+      {"rate refused", {{0x83, 1}}, true, "", {0x83}},
+      {"rate unanswered", {{0x83, -1}}, true, "", {0x83}},
+      {"rate cannot be set", {}, false, "无法切换到波特率500000: rate refused", {0x83}},
+      {"partition erase refused", {{0x30, 1}}, true, "分区信息写入失败!", {0x83, 0x30}},
+      {"partition write refused", {{0x2C, 1}}, true, "分区信息写入失败!", {0x83, 0x30, 0x2C}},
+      {"access refused", {{0x22, 1}}, true, "控制访问信息写入失败!", {0x83, 0x30, 0x2C, 0x22}},
+      {"app transfer fails, boot not sent", {{0x23, 7}}, true, "分区信息无效!", {0x83, 0x30, 0x2C, 0x22, 0x20, 0x23}},
+  };
+  for (const auto& row : rows) {
+    DownloadFixture f;
+    f.status = row.status;
+    f.host.rateOk = row.rateOk;
+    DownloadChoice choice;
+    choice.speedUpRate = 500000;
+    choice.partition = choice.access = true;
+    choice.partitionRecord = Bytes(52, 1);
+    choice.accessRecord = Bytes(28, 2);
+    choice.appPath = f.dir.Write("app.hex", HexFile({1, 2, 3}));
+    choice.bootPath = f.dir.Write("boot.hex", HexFile({4}));
+    EXPECT_EQ(f.Run(choice), DownloadResult::kFailed) << row.name;
+    EXPECT_EQ(f.codes, row.codes) << row.name;
+    EXPECT_EQ(f.sink.lines.empty() ? "" : f.sink.lines.back(), row.lastLine) << row.name;
+  }
+}
+
+TEST(Download, BadInputIsReportedBeforeAnythingIsSent) {
+  TempDir dir;
+  const std::string good = dir.Write("good.hex", HexFile({1, 2, 3}));
+  std::string damaged = HexFile({1, 2, 3});
+  damaged[9] = damaged[9] == '0' ? '1' : '0';  // one digit off: the checksum no longer matches
+  struct Row {
+    const char* name;
+    DownloadChoice choice;
+  };
+  std::vector<Row> rows(5);
+  rows[0] = {"partition ticked, nothing loaded", {}};
+  rows[0].choice.partition = true;
+  rows[1] = {"partition record too long", {}};
+  rows[1].choice.partition = true;
+  rows[1].choice.partitionRecord = Bytes(295, 0);
+  rows[2] = {"access record too long", {}};
+  rows[2].choice.access = true;
+  rows[2].choice.accessRecord = Bytes(256, 0);
+  rows[3] = {"damaged boot file after a good app", {}};
+  rows[3].choice.appPath = good;
+  rows[3].choice.bootPath = dir.Write("boot.hex", damaged);
+  rows[4] = {"missing user data file", {}};
+  rows[4].choice.userDataPath = dir.Write("x", "") + ".missing";
+  for (const auto& row : rows) {
+    auto prepared = PrepareDownload(row.choice);
+    ASSERT_FALSE(prepared) << row.name;
+    EXPECT_FALSE(prepared.error().text.empty()) << row.name;
+  }
+  DownloadChoice limits;
+  limits.partition = limits.access = true;
+  limits.partitionRecord = Bytes(294, 0);
+  limits.accessRecord = Bytes(255, 0);
+  EXPECT_TRUE(PrepareDownload(limits));
+}
+
+TEST(Download, AbortStopsAfterTheBlockInFlightAndStartsNothingNew) {
+  DownloadFixture f;
+  int blocks = 0;
+  f.onCommand = [&](const Bytes& w) {
+    if (w[1] == 0x24 && ++blocks == 3) f.download.Abort();
+  };
+  std::vector<bool> running;
+  f.download.onRunningChanged = [&](bool r) { running.push_back(r); };
+  DownloadChoice choice;
+  choice.appPath = f.dir.Write("app.hex", HexFile(Bytes(10 * 256, 1)));
+  choice.userDataPath = f.dir.Write("user.cfg", "0102");
+  EXPECT_EQ(f.Run(choice), DownloadResult::kAborted);
+  EXPECT_EQ(blocks, 3);
+  EXPECT_EQ(std::count(f.codes.begin(), f.codes.end(), 0x20), 1);  // the user data was not started
+  EXPECT_EQ(f.sink.lines.back(), "手动中断下载!");
+  EXPECT_EQ(running, (std::vector<bool>{true, false}));
+}
+
+TEST(EraseButtons, WholeChipAndUserArea) {
+  DownloadFixture f;
+  EXPECT_TRUE(EraseChip(f.link));
+  EXPECT_EQ(f.host.writes.back(), MakeFrame(0x20, {0x00}));
+  EXPECT_EQ(f.sink.lines, (std::vector<std::string>{"正在全片擦出flash...", "擦出flash成功!"}));
+
+  Bytes record(256, 0xFF);
+  const Bytes user1 = {0x00, 0xB0, 0x07, 0x00, 0x00, 0x50, 0x00, 0x00};  // 0x7B000, 0x5000
+  std::copy(user1.begin(), user1.end(), record.begin() + 36);
+  f.answerData[0x2D] = record;
+  f.sink.lines.clear();
+  EXPECT_TRUE(EraseUserArea(f.link));
+  EXPECT_EQ(f.host.writes[f.host.writes.size() - 2], MakeFrame(0x2D, {0, 0, 0, 0, 0x00, 0x01}));
+  EXPECT_EQ(f.host.writes.back(), MakeFrame(0x30, {0x00, 0xB0, 0x07, 0x00, 0x00, 0x50}));
+  EXPECT_EQ(f.sink.lines, (std::vector<std::string>{"正在擦除user数据区域...", "擦出flash成功"}));
+
+  record[40] = 0x00, record[41] = 0x00, record[42] = 0x01;  // 64 KiB: the 16-bit field carries 0
+  f.answerData[0x2D] = record;
+  EXPECT_TRUE(EraseUserArea(f.link));
+  EXPECT_EQ(f.host.writes.back(), MakeFrame(0x30, {0x00, 0xB0, 0x07, 0x00, 0x00, 0x00}));
+}
+
+TEST(EraseButtons, Failures) {
+  DownloadFixture f;
+  f.status = {{0x20, -1}, {0x30, 9}};
+  EXPECT_FALSE(EraseChip(f.link));
+  EXPECT_EQ(f.sink.lines.back(), "擦出flash失败!");
+  f.answerData[0x2D] = Bytes(256, 0);
+  EXPECT_FALSE(EraseUserArea(f.link));
+  EXPECT_EQ(f.sink.lines.back(), "擦出falsh失败");
+
+  f.status = {{0x2D, 1}};
+  f.sink.lines.clear();
+  EXPECT_FALSE(EraseUserArea(f.link));
+  EXPECT_EQ(f.sink.lines, (std::vector<std::string>{"正在擦除user数据区域..."}));
+}
+
+}  // namespace
+}  // namespace corvel::program
