@@ -19,17 +19,17 @@ bool ParseNumber(std::string_view text, uint64_t max, uint64_t& value) {
   return ec == std::errc() && ptr == end && value <= max;
 }
 
-Error Bad(std::string_view spec, std::string_view why) {
-  return MakeError(ErrorKind::kBadInput, "bad fault \"" + std::string(spec) + "\": " + std::string(why));
+Error Bad(std::string_view text, std::string_view why) {
+  return MakeError(ErrorKind::kBadInput, "bad fault \"" + std::string(text) + "\": " + std::string(why));
 }
 
 }  // namespace
 
-Result<void> ParseFault(std::string_view spec, Faults& faults) {
-  const size_t colon = spec.find(':');
-  if (colon == std::string_view::npos) return Bad(spec, "expected KIND:VALUE");
-  const std::string_view kind = spec.substr(0, colon);
-  std::string_view arg = spec.substr(colon + 1);
+Result<void> ParseFault(std::string_view text, Faults& faults) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return Bad(text, "expected KIND:VALUE");
+  const std::string_view kind = text.substr(0, colon);
+  std::string_view arg = text.substr(colon + 1);
   std::string_view second;
   const size_t equals = arg.find('=');
   if (equals != std::string_view::npos) {
@@ -41,19 +41,19 @@ Result<void> ParseFault(std::string_view spec, Faults& faults) {
   uint64_t first = 0;
   uint64_t value = 0;
   if (kind == "status") {
-    if (!ParseNumber(arg, 0xFF, first)) return Bad(spec, "CODE must be a byte");
-    if (!hasSecond || !ParseNumber(second, 0xFF, value)) return Bad(spec, "STATUS must be a byte");
+    if (!ParseNumber(arg, 0xFF, first)) return Bad(text, "CODE must be a byte");
+    if (!hasSecond || !ParseNumber(second, 0xFF, value)) return Bad(text, "STATUS must be a byte");
     faults.statusFor[first] = static_cast<int>(value);
     return {};
   }
-  if (hasSecond && kind != "nak-block") return Bad(spec, "unexpected '='");
+  if (hasSecond && kind != "nak-block") return Bad(text, "unexpected '='");
   if (kind == "silent" || kind == "badcrc") {
-    if (!ParseNumber(arg, 0xFF, first)) return Bad(spec, "CODE must be a byte");
+    if (!ParseNumber(arg, 0xFF, first)) return Bad(text, "CODE must be a byte");
     (kind == "silent" ? faults.silentFor : faults.badCrcFor).set(first);
     return {};
   }
   if (kind == "nak-block" || kind == "silent-block") {
-    if (!ParseNumber(arg, 0xFFFF, first) || first == 0) return Bad(spec, "K must be a block number 1..65535");
+    if (!ParseNumber(arg, 0xFFFF, first) || first == 0) return Bad(text, "K must be a block number 1..65535");
     if (kind == "silent-block") {
       faults.silentBlock = static_cast<uint32_t>(first);
       return {};
@@ -61,27 +61,27 @@ Result<void> ParseFault(std::string_view spec, Faults& faults) {
     faults.nakBlock = static_cast<uint32_t>(first);
     faults.nakStatus = 1;
     if (hasSecond) {
-      if (!ParseNumber(second, 0xFF, value) || value == 0) return Bad(spec, "STATUS must be a non-zero byte");
+      if (!ParseNumber(second, 0xFF, value) || value == 0) return Bad(text, "STATUS must be a non-zero byte");
       faults.nakStatus = static_cast<uint8_t>(value);
     }
     return {};
   }
   if (kind == "noise") {
-    if (!ParseNumber(arg, 4096, first)) return Bad(spec, "N must be 0..4096");
+    if (!ParseNumber(arg, 4096, first)) return Bad(text, "N must be 0..4096");
     faults.noiseBytes = first;
     return {};
   }
   if (kind == "delay") {
-    if (!ParseNumber(arg, 600000, first)) return Bad(spec, "MS must be 0..600000");
+    if (!ParseNumber(arg, 600000, first)) return Bad(text, "MS must be 0..600000");
     faults.answerDelayMicros = first * 1000;
     return {};
   }
   if (kind == "vanish") {
-    if (!ParseNumber(arg, 0xFFFFFFFF, first) || first == 0) return Bad(spec, "N must be at least 1");
+    if (!ParseNumber(arg, 0xFFFFFFFF, first) || first == 0) return Bad(text, "N must be at least 1");
     faults.vanishAfterFrames = static_cast<uint32_t>(first);
     return {};
   }
-  return Bad(spec, "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, delay, vanish)");
+  return Bad(text, "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, delay, vanish)");
 }
 
 }  // namespace corvel::sim

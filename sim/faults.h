@@ -1,5 +1,5 @@
 // Faults the simulated chip can be told to show, from the command line
-// (--fault SPEC) or from a test through ChipModel::faults().
+// (--fault FAULT) or from a test through ChipModel::faults().
 #pragma once
 
 #include <array>
@@ -44,7 +44,7 @@ struct Faults {
   }
 };
 
-// Adds one fault spec to `faults`:
+// Adds one fault, written as text, to `faults`:
 //   status:CODE=STATUS   answer CODE with STATUS, without carrying it out
 //   silent:CODE          never answer CODE
 //   badcrc:CODE          answer CODE with a wrong CRC
@@ -54,6 +54,6 @@ struct Faults {
 //   delay:MS             wait MS milliseconds before every answer
 //   vanish:N             the adapter disappears after N frames
 // Numbers are decimal or 0x-prefixed hexadecimal.
-Result<void> ParseFault(std::string_view spec, Faults& faults);
+Result<void> ParseFault(std::string_view text, Faults& faults);
 
 }  // namespace corvel::sim

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   std::string password;
   std::string stateFile;
   bool noPace = false;
-  std::vector<std::string> faultSpecs;
+  std::vector<std::string> faultTexts;
   bool verbose = false;
   unsigned handshakeStatus = 0x20;
   bool answer81 = false;
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   app.add_option("--password", password, "Accept only this handshake password (hexadecimal)");
   app.add_option("--state", stateFile, "Load flash, OTP, registers and locks from FILE, save them at exit");
   app.add_flag("--no-pace", noPace, "Answer as fast as possible instead of at the line rate");
-  app.add_option("--fault", faultSpecs, "Inject a fault (see docs/simulator.md); repeatable");
+  app.add_option("--fault", faultTexts, "Inject a fault (see docs/simulator.md); repeatable")->type_name("FAULT");
   app.add_flag("-v,--verbose", verbose, "Log every frame on stderr");
   app.add_option("--handshake-status", handshakeStatus, "Status of an accepted handshake")
       ->check(CLI::IsMember({0x20u, 0x30u}));
@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
     }
     model.password = value;
   }
-  for (const std::string& spec : faultSpecs) {
-    if (corvel::Result<void> parsed = corvel::sim::ParseFault(spec, model.faults); !parsed) {
+  for (const std::string& text : faultTexts) {
+    if (corvel::Result<void> parsed = corvel::sim::ParseFault(text, model.faults); !parsed) {
       std::cerr << "corvel-sim: " << parsed.error().text << '\n';
       return 2;
     }

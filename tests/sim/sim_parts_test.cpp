@@ -1,4 +1,4 @@
-// The simulator's smaller parts: fault specs, the garbled line, the burst
+// The simulator's smaller parts: faults as text, the garbled line, the burst
 // detector and the state file.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,11 +18,11 @@ namespace {
 
 using namespace corvel::sim::testing;
 
-TEST(FaultSpec, ParsesEveryKindAndRefusesBadSpecs) {
+TEST(FaultText, ParsesEveryKindAndRefusesBadOnes) {
   Faults f;
-  for (const char* spec : {"status:0x20=9", "silent:19", "badcrc:0x15", "nak-block:3", "silent-block:0x10",
+  for (const char* text : {"status:0x20=9", "silent:19", "badcrc:0x15", "nak-block:3", "silent-block:0x10",
                            "noise:12", "delay:250", "vanish:5"}) {
-    EXPECT_TRUE(ParseFault(spec, f).ok()) << spec;
+    EXPECT_TRUE(ParseFault(text, f).ok()) << text;
   }
   EXPECT_EQ(f.statusFor[0x20], 9);
   EXPECT_TRUE(f.silentFor[0x13]);
