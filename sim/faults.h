@@ -1,0 +1,59 @@
+// Faults the simulated chip can be told to show, from the command line
+// (--fault FAULT) or from a test through ChipModel::faults().
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "link/result.h"
+
+namespace corvel::sim {
+
+struct Faults {
+  static constexpr int kNone = -1;
+
+  // A status byte that replaces the answer of a code; the command is not
+  // carried out (status:0x20=9 is an erase that failed).
+  std::array<int, 256> statusFor = MakeNone();
+  // Codes the chip does not answer; the command is not carried out either.
+  std::bitset<256> silentFor;
+  // Codes whose answer leaves with a wrong CRC (the command is carried out).
+  std::bitset<256> badCrcFor;
+  // Data block k (numbered from 1) of every transfer is refused with
+  // nakStatus, or not answered at all; either way it is not written.
+  uint32_t nakBlock = 0;
+  uint8_t nakStatus = 1;
+  uint32_t silentBlock = 0;
+  // Bytes of line noise sent in front of every answer (never 0x81, so a host
+  // that drops noise finds the frame that follows).
+  size_t noiseBytes = 0;
+  // Time between the last byte of a command and the first byte of its answer.
+  // The model only carries it; whoever drives the line applies it.
+  uint64_t answerDelayMicros = 0;
+  // The adapter disappears after this many frames from the host (0: never).
+  uint32_t vanishAfterFrames = 0;
+
+ private:
+  static std::array<int, 256> MakeNone() {
+    std::array<int, 256> a{};
+    a.fill(kNone);
+    return a;
+  }
+};
+
+// Adds one fault, written as text, to `faults`:
+//   status:CODE=STATUS   answer CODE with STATUS, without carrying it out
+//   silent:CODE          never answer CODE
+//   badcrc:CODE          answer CODE with a wrong CRC
+//   nak-block:K[=STATUS] refuse data block K (status 1 unless given)
+//   silent-block:K       leave data block K unanswered
+//   noise:N              N noise bytes before every answer
+//   delay:MS             wait MS milliseconds before every answer
+//   vanish:N             the adapter disappears after N frames
+// Numbers are decimal or 0x-prefixed hexadecimal.
+Result<void> ParseFault(std::string_view text, Faults& faults);
+
+}  // namespace corvel::sim
