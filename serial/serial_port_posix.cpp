@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/linux_baud_rate.h"
+#include "serial/linux_termios2.h"
 #include "serial/serial_port.h"
 #include "serial/write_queue.h"
 
@@ -69,7 +69,6 @@ struct SerialPort::State {
   void ClosePort();
   void ReportLost(const std::string& reason);
   void ReportConfigError(const char* step, int error);
-  bool Configure(char parity, int dataBits, int stopBits);
 
   PortEvents* owner = nullptr;
   std::string path;
@@ -118,51 +117,6 @@ void SerialPort::State::ReportLost(const std::string& reason) {
   owner->OnPortLost(reason);
 }
 
-bool SerialPort::State::Configure(char parity, int dataBits, int stopBits) {
-  struct termios tio {};
-  if (tcgetattr(fd, &tio) != 0) {
-    ReportConfigError("tcgetattr()", errno);
-    return false;
-  }
-  cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  // Closing must not drop the modem lines: that would reset the chip.
-  tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL | CRTSCTS | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-  bool valid = true;
-  switch (dataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: valid = false;
-  }
-  switch (parity) {
-    case 'N': case 'n': break;
-    case 'E': case 'e': tio.c_cflag |= PARENB; break;
-    case 'O': case 'o': tio.c_cflag |= PARENB | PARODD; break;
-    case 'M': case 'm': tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 'S': case 's': tio.c_cflag |= PARENB | CMSPAR; break;
-    default: valid = false;
-  }
-  if (stopBits == 2) {
-    tio.c_cflag |= CSTOPB;
-  } else if (stopBits != 1) {
-    valid = false;
-  }
-  if (!valid) {
-    ReportConfigError("tcsetattr()", EINVAL);
-    return false;
-  }
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    ReportConfigError("tcsetattr()", errno);
-    return false;
-  }
-  return true;
-}
-
 bool SerialPort::OpenPort(PortEvents& owner, const std::string& path, uint32_t baud, char parity, int dataBits,
                           int stopBits, size_t writeCapacity) {
   RequestStop();
@@ -206,10 +160,10 @@ bool SerialPort::OpenPort(PortEvents& owner, const std::string& path, uint32_t b
   // Linux raises RTS as the port opens; RTS resets the chip, so lower it first.
   ModemLine(fd, TIOCMBIC, TIOCM_RTS);
 
-  if (s.Configure(parity, dataBits, stopBits)) {
-    // A failure here is reported like the other steps, without applying it.
-    (void)SetBaudRate(baud);
-  }
+  // Rate 0 (a cancelled custom rate) and a rate the device reads back
+  // differently are reported like a failed step and not applied.
+  const LineResult line = ConfigureLine(fd, baud, parity, dataBits, stopBits);
+  if (line.step != nullptr) s.ReportConfigError(line.step, line.error);
 
   // Best effort: lets USB adapters hand over bytes without their latency timer.
   struct serial_struct serial {};
@@ -226,19 +180,13 @@ Result<void> SerialPort::SetBaudRate(uint32_t rate) {
   State& s = *state_;
   std::lock_guard<std::mutex> fdLock(s.fdMutex);
   if (s.fd < 0) return MakeError(ErrorKind::kIo, "the port is not open");
-  std::string text;
-  if (rate == 0) {
-    // Rate 0 would hang up the line and drop DTR.
-    text = FormatPortError("TCSETS2", ErrnoText(EINVAL), s.path);
-  } else {
-    const RateResult result = SetLinuxBaudRate(s.fd, rate);
-    if (result.step == nullptr) {
-      std::lock_guard<std::mutex> lock(s.mutex);
-      s.rate = rate;
-      return {};
-    }
-    text = FormatPortError(result.step, ErrnoText(result.error), s.path);
+  const LineResult result = SetLineRate(s.fd, rate);
+  if (result.step == nullptr) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.rate = rate;
+    return {};
   }
+  const std::string text = FormatPortError(result.step, ErrnoText(result.error), s.path);
   if (s.owner != nullptr) s.owner->OnPortError(text);
   return MakeError(ErrorKind::kIo, text);
 }
