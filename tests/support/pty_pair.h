@@ -27,6 +27,13 @@ class PtyPair {
     if (ptsname_r(master_, name, sizeof name) != 0) return;
     path_ = name;
     slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Raw from the start, so nothing the far end sends before the port
+    // opens is echoed back to it.
+    termios tio{};
+    if (slave_ >= 0 && tcgetattr(slave_, &tio) == 0) {
+      cfmakeraw(&tio);
+      tcsetattr(slave_, TCSANOW, &tio);
+    }
   }
   ~PtyPair() {
     CloseMaster();
