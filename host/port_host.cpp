@@ -17,7 +17,9 @@ bool PortHost::OpenPort(const std::string& path, uint32_t baud) {
     lostReason_.clear();
   }
   if (!port_.OpenPort(*this, path, baud)) return false;
-  return port_.StartMonitor();
+  if (port_.StartMonitor()) return true;
+  ClosePort();
+  return false;
 }
 
 void PortHost::ClosePort() {
