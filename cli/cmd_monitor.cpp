@@ -1,0 +1,93 @@
+// corvel-dl monitor: copies the chip's console text to stdout as it arrives,
+// until Ctrl-C or the duration. Sends nothing.
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+#include "cli/commands.h"
+#include "cli/signal_watcher.h"
+#include "host/port_host.h"
+#include "link/link.h"
+#include "log/log.h"
+
+namespace corvel::cli {
+namespace {
+
+// How often the received text is moved to stdout.
+constexpr uint64_t kFlushMicros = 60000;
+
+class StdoutSink : public log::LogSink {
+ public:
+  void AppendLine(std::string_view line) override {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+  void AppendText(std::string_view text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+  void Clear() override {}
+};
+
+struct MonitorOptions {
+  double durationSeconds = 0;
+};
+
+int RunMonitor(const GlobalOptions& global, const MonitorOptions& options) {
+  if (global.port.empty()) {
+    std::fprintf(stderr, "monitor: -p PORT is required\n");
+    return kExitUsage;
+  }
+  host::PortHost host;
+  SignalWatcher signals([&host] { host.PostInterrupt(); });
+  bool interrupted = false;
+  host.SetInterruptHandler([&interrupted] { interrupted = true; });
+  host.SetPortErrorHandler([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+
+  StdoutSink sink;
+  log::Log log(sink);
+  link::Link link(host, log);  // text mode: everything received is console text
+  host.SetLink(&link);
+
+  if (!host.OpenPort(global.port, global.baud)) {
+    std::fputs("没有发现此串口或被占用\n", stderr);
+    return kExitPortUnavailable;
+  }
+
+  const uint64_t start = host.NowMicros();
+  const uint64_t end = options.durationSeconds > 0
+                           ? start + static_cast<uint64_t>(options.durationSeconds * 1e6)
+                           : std::numeric_limits<uint64_t>::max();
+  uint64_t nextFlush = start + kFlushMicros;
+  while (!interrupted && !host.PortLost()) {
+    const uint64_t now = host.NowMicros();
+    if (now >= end) break;
+    if (now >= nextFlush) {
+      log.FlushReceivedText();
+      nextFlush = now + kFlushMicros;
+    }
+    host.WaitUntil(std::min(end, nextFlush));
+  }
+  host.PumpMessages();  // a chunk read just before the end still goes out
+  log.FlushReceivedText();
+  host.ClosePort();
+  if (host.PortLost()) {
+    std::fprintf(stderr, "monitor: %s: %s\n", global.port.c_str(), host.LostReason().c_str());
+    return kExitPortLost;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void SetupMonitorCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run) {
+  auto options = std::make_shared<MonitorOptions>();
+  CLI::App* command = app.add_subcommand("monitor", "Print the chip's console text as it arrives (sends nothing)");
+  command->add_option("--duration", options->durationSeconds, "Stop after this many seconds (default: until Ctrl-C)")
+      ->check(CLI::NonNegativeNumber);
+  command->callback([&run, &global, options] { run = [&global, options] { return RunMonitor(global, *options); }; });
+}
+
+}  // namespace corvel::cli

@@ -1,0 +1,305 @@
+#include "serial/serial_port.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "serial/linux_termios2.h"
+#include "tests/serial/port_events_recorder.h"
+#include "tests/support/pty_pair.h"
+
+namespace corvel::serial {
+namespace {
+
+using testing::PortEventsRecorder;
+using testing::PtyPair;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Pattern(size_t length, unsigned seed = 1) {
+  Bytes bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
+  return bytes;
+}
+
+Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Takes everything the port holds now.
+Bytes TakeAll(SerialPort& port) {
+  Bytes got;
+  port.Consume([&](const uint8_t* data, size_t n) {
+    got.insert(got.end(), data, data + n);
+    return n;
+  });
+  return got;
+}
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(pty.ok()); }
+
+  void OpenMonitored(uint32_t baud = 115200) {
+    ASSERT_TRUE(port.OpenPort(events, pty.path(), baud));
+    ASSERT_TRUE(port.StartMonitor());
+  }
+
+  PtyPair pty;
+  PortEventsRecorder events;
+  SerialPort port;
+};
+
+struct ChunkCase {
+  size_t writeChunk;  // bytes the far end writes at once
+  size_t takeLimit;   // bytes the owner takes per hand-off call
+};
+
+class SerialPortChunkTest : public SerialPortTest, public ::testing::WithParamInterface<ChunkCase> {};
+
+TEST_P(SerialPortChunkTest, DeliversEveryByteInOrder) {
+  OpenMonitored();
+  const Bytes sent = Pattern(48 * 1024, static_cast<unsigned>(GetParam().writeChunk));
+  std::thread farEnd([&] {
+    for (size_t pos = 0; pos < sent.size(); pos += GetParam().writeChunk) {
+      const size_t n = std::min(GetParam().writeChunk, sent.size() - pos);
+      ASSERT_TRUE(pty.Write(sent.data() + pos, n));
+    }
+  });
+  Bytes got;
+  while (got.size() < sent.size() && events.WaitData(port)) {
+    port.Consume([&](const uint8_t* data, size_t n) {
+      const size_t take = std::min(n, GetParam().takeLimit);
+      got.insert(got.end(), data, data + take);
+      return take;
+    });
+  }
+  farEnd.join();
+  EXPECT_EQ(got, sent);
+  EXPECT_TRUE(events.lost().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SerialPortChunkTest,
+                         ::testing::Values(ChunkCase{1, SIZE_MAX}, ChunkCase{3, 2}, ChunkCase{64, 1},
+                                           ChunkCase{255, SIZE_MAX}, ChunkCase{1000, 333},
+                                           ChunkCase{4096, SIZE_MAX}, ChunkCase{5000, 4095},
+                                           ChunkCase{16384, SIZE_MAX}));
+
+TEST_F(SerialPortTest, EveryListedRateAndACustomOneIsSetAndReadBack) {
+  // The open rates, the speed-up rates (also doubled after a 230400
+  // handshake), and one no table has.
+  const uint32_t rates[] = {115200, 230400, 500000, 1000000, 256000, 460800, 512000,
+                            600000, 750000, 921600, 1200000, 1843200, 123457};
+  for (const uint32_t rate : rates) {
+    SCOPED_TRACE(rate);
+    SerialPort opened;
+    ASSERT_TRUE(opened.OpenPort(events, pty.path(), rate));
+    EXPECT_EQ(ReadLineRate(pty.slave()), rate);
+    opened.RequestStop();
+    opened.WaitStopped();
+  }
+  OpenMonitored();
+  for (const uint32_t rate : rates) {
+    SCOPED_TRACE(rate);
+    EXPECT_TRUE(port.SetBaudRate(rate).ok());
+    EXPECT_EQ(ReadLineRate(pty.slave()), rate);
+  }
+  EXPECT_TRUE(events.errors().empty());
+}
+
+TEST_F(SerialPortTest, RateZeroIsReportedAndNotApplied) {
+  ASSERT_TRUE(port.OpenPort(events, pty.path(), 0));  // still counts as open
+  EXPECT_TRUE(port.IsOpen());
+  const std::string expected =
+      "WARNING:  TCSETS2 Failed with the following error: \nInvalid argument\nPort: " + pty.path() + "\n";
+  ASSERT_EQ(events.errors(), std::vector<std::string>{expected});
+  const uint32_t before = ReadLineRate(pty.slave());
+  EXPECT_NE(before, 0u);
+
+  ASSERT_TRUE(port.SetBaudRate(230400).ok());
+  const Result<void> zero = port.SetBaudRate(0);
+  ASSERT_FALSE(zero.ok());
+  EXPECT_EQ(zero.error().text, expected);
+  EXPECT_EQ(ReadLineRate(pty.slave()), 230400u);
+}
+
+TEST_F(SerialPortTest, OpensARawLine) {
+  // A pseudo-terminal keeps 8 data bits and no parity whatever it is told;
+  // the framing itself is checked on MakeRawLine.
+  ASSERT_TRUE(port.OpenPort(events, pty.path(), 115200, 'N', 8, 2));
+  termios tio{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &tio), 0);
+  EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), CS8 | CSTOPB);
+  EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD);
+  EXPECT_EQ(tio.c_cflag & (HUPCL | CRTSCTS), 0u);  // closing must not reset the chip
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+  EXPECT_EQ(tio.c_cc[VMIN], 0);
+  EXPECT_EQ(tio.c_cc[VTIME], 0);
+  EXPECT_TRUE(events.errors().empty());
+
+  SerialPort badFraming;
+  port.RequestStop();
+  ASSERT_TRUE(badFraming.OpenPort(events, pty.path(), 115200, 'X', 8, 1));
+  ASSERT_EQ(events.errors().size(), 1u);
+  EXPECT_EQ(events.errors()[0],
+            "WARNING:  TCSETS2 Failed with the following error: \nInvalid argument\nPort: " + pty.path() + "\n");
+}
+
+struct FramingCase {
+  char parity;
+  int dataBits;
+  int stopBits;
+  bool valid;
+  tcflag_t framing;  // CSIZE, PARENB, PARODD, CMSPAR, CSTOPB
+};
+
+TEST(MakeRawLineTest, FramingFromTheParameters) {
+  const FramingCase cases[] = {
+      {'N', 8, 1, true, CS8},
+      {'E', 8, 1, true, CS8 | PARENB},
+      {'O', 7, 2, true, CS7 | PARENB | PARODD | CSTOPB},
+      {'M', 5, 1, true, CS5 | PARENB | PARODD | CMSPAR},
+      {'S', 6, 1, true, CS6 | PARENB | CMSPAR},
+      {'X', 8, 1, false, 0},
+      {'N', 9, 1, false, 0},
+      {'N', 8, 3, false, 0},
+  };
+  for (const FramingCase& c : cases) {
+    SCOPED_TRACE(std::string(1, c.parity) + std::to_string(c.dataBits) + std::to_string(c.stopBits));
+    LineFlags flags{ICRNL | IXON | INPCK, OPOST, HUPCL | CRTSCTS | PARENB | CSTOPB | CS7, ICANON | ECHO | ISIG};
+    const LineFlags before = flags;
+    ASSERT_EQ(MakeRawLine(flags, c.parity, c.dataBits, c.stopBits), c.valid);
+    if (!c.valid) {
+      EXPECT_EQ(flags.cflag, before.cflag);
+      continue;
+    }
+    EXPECT_EQ(flags.cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.framing);
+    EXPECT_EQ(flags.cflag & (CLOCAL | CREAD | HUPCL | CRTSCTS), CLOCAL | CREAD);
+    EXPECT_EQ(flags.iflag, 0u);
+    EXPECT_EQ(flags.oflag, 0u);
+    EXPECT_EQ(flags.lflag, 0u);
+  }
+}
+
+TEST_F(SerialPortTest, OpenIsExclusiveAndFailsSilentlyWhenAbsentOrBusy) {
+  EXPECT_FALSE(port.OpenPort(events, "/dev/corvel-no-such-port", 115200));
+  OpenMonitored();
+  SerialPort second;
+  EXPECT_FALSE(second.OpenPort(events, pty.path(), 115200));
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_TRUE(events.errors().empty());
+
+  port.RequestStop();
+  port.WaitStopped();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(second.OpenPort(events, pty.path(), 115200));
+}
+
+TEST_F(SerialPortTest, WritesGoOutWholeAndInOrderAcrossAFullDevice) {
+  OpenMonitored();
+  // Far more than the pseudo-terminal buffers, so the writer meets EAGAIN
+  // and partial writes while the far end reads slowly.
+  Bytes expected;
+  std::vector<Bytes> writes;
+  for (size_t i = 0; i < 60; ++i) {
+    writes.push_back(Pattern(1 + (i * 977) % 4096, static_cast<unsigned>(i)));
+    expected.insert(expected.end(), writes.back().begin(), writes.back().end());
+  }
+  for (const Bytes& w : writes) ASSERT_TRUE(port.QueueWrite(w.data(), w.size()));
+  EXPECT_EQ(pty.Read(expected.size()), expected);
+
+  const Bytes tooLong(4097, 0x41);
+  EXPECT_FALSE(port.QueueWrite(tooLong.data(), tooLong.size()));
+  EXPECT_TRUE(events.lost().empty());
+}
+
+TEST_F(SerialPortTest, InputIsPurgedBeforeEachWriteButReadBytesAreKept) {
+  OpenMonitored();
+  ASSERT_TRUE(pty.Write("kept"));
+  ASSERT_TRUE(events.WaitData(port));  // read by the monitor, not yet taken
+  ASSERT_TRUE(pty.Write("stale"));
+  ASSERT_TRUE(pty.WaitSlaveInput());  // waiting in the device
+
+  const Bytes command = ToBytes("CMD");
+  ASSERT_TRUE(port.QueueWrite(command.data(), command.size()));
+  EXPECT_EQ(pty.Read(3), command);  // the purge happened before this left
+
+  EXPECT_EQ(TakeAll(port), ToBytes("kept"));
+  ASSERT_TRUE(pty.Write("answer"));
+  Bytes got;
+  while (got.size() < 6 && events.WaitData(port)) {
+    const Bytes more = TakeAll(port);
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  EXPECT_EQ(got, ToBytes("answer"));
+}
+
+TEST_F(SerialPortTest, BurstIsWrittenAndBoundedByTheCapacity) {
+  OpenMonitored();
+  const Bytes burst(64, 0x55);
+  ASSERT_TRUE(port.QueueBurst(burst.data(), burst.size()));
+  EXPECT_EQ(pty.Read(burst.size()), burst);
+  const Bytes tooLong(4097, 0x55);
+  EXPECT_FALSE(port.QueueBurst(tooLong.data(), tooLong.size()));
+}
+
+TEST_F(SerialPortTest, FarEndClosingReportsLostOnceAndStopsWithoutHanging) {
+  OpenMonitored();
+  pty.CloseMaster();
+  ASSERT_TRUE(events.WaitLost());
+  EXPECT_EQ(events.lost().size(), 1u);
+  EXPECT_TRUE(port.Lost());
+  const Bytes frame = ToBytes("late");
+  EXPECT_FALSE(port.QueueWrite(frame.data(), frame.size()));
+
+  const auto start = std::chrono::steady_clock::now();
+  port.RequestStop();
+  port.WaitStopped();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(port.IsOpen());
+  port.SetRts();  // no device any more: nothing happens
+  EXPECT_EQ(events.lost().size(), 1u);
+}
+
+TEST_F(SerialPortTest, StopInsideAHandOffReturnsAndFinishesQueuedWrites) {
+  OpenMonitored();
+  ASSERT_TRUE(pty.Write("data"));
+  ASSERT_TRUE(events.WaitData(port));
+  const Bytes goodbye = ToBytes("bye");
+  bool stopped = false;
+  port.Consume([&](const uint8_t*, size_t) {
+    EXPECT_TRUE(port.QueueWrite(goodbye.data(), goodbye.size()));
+    port.RequestStop();
+    port.WaitStopped();
+    stopped = true;
+    return size_t{0};  // takes nothing: the monitor must not wait for it
+  });
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(pty.Read(goodbye.size()), goodbye);
+  EXPECT_TRUE(events.lost().empty());
+}
+
+TEST_F(SerialPortTest, RtsOnADeviceWithoutModemLinesIsANoOp) {
+  OpenMonitored();
+  port.SetRts();
+  port.ClearRts();
+  EXPECT_TRUE(events.errors().empty());
+  const Bytes frame = ToBytes("ok");
+  ASSERT_TRUE(port.QueueWrite(frame.data(), frame.size()));
+  EXPECT_EQ(pty.Read(2), frame);
+}
+
+TEST_F(SerialPortTest, DestroyingWithoutAMonitorClosesAtOnce) {
+  {
+    SerialPort opened;
+    ASSERT_TRUE(opened.OpenPort(events, pty.path(), 115200));
+  }
+  SerialPort again;
+  EXPECT_TRUE(again.OpenPort(events, pty.path(), 115200));  // the lock went with the close
+}
+
+}  // namespace
+}  // namespace corvel::serial
