@@ -5,6 +5,7 @@
 #include <limits>
 #include <string_view>
 
+#include "cli/chip_session.h"
 #include "cli/commands.h"
 #include "cli/signal_watcher.h"
 #include "host/port_host.h"
@@ -17,43 +18,28 @@ namespace {
 // How often the received text is moved to stdout.
 constexpr uint64_t kFlushMicros = 60000;
 
-class StdoutSink : public log::LogSink {
- public:
-  void AppendLine(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-  }
-  void AppendText(std::string_view text) override {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-  }
-  void Clear() override {}
-};
-
 struct MonitorOptions {
   double durationSeconds = 0;
 };
 
 int RunMonitor(const GlobalOptions& global, const MonitorOptions& options) {
-  if (global.port.empty()) {
-    std::fprintf(stderr, "monitor: -p PORT is required\n");
-    return kExitUsage;
-  }
   host::PortHost host;
   SignalWatcher signals([&host] { host.PostInterrupt(); });
+  Target target;
+  const std::string path = target.Resolve(global);
+  if (path.empty()) return global.sim ? kExitNoConnection : kExitUsage;
   bool interrupted = false;
   host.SetInterruptHandler([&interrupted] { interrupted = true; });
   host.SetPortErrorHandler([](const std::string& text) { std::fputs(text.c_str(), stderr); });
 
-  StdoutSink sink;
+  StdoutSink sink(/*showConsoleText=*/true);
   log::Log log(sink);
   link::Link link(host, log);  // text mode: everything received is console text
   host.SetLink(&link);
 
-  if (!host.OpenPort(global.port, global.baud)) {
+  if (!host.OpenPort(path, global.baud)) {
     std::fputs("没有发现此串口或被占用\n", stderr);
-    return kExitPortUnavailable;
+    return kExitNoConnection;
   }
 
   const uint64_t start = host.NowMicros();
@@ -74,8 +60,8 @@ int RunMonitor(const GlobalOptions& global, const MonitorOptions& options) {
   log.FlushReceivedText();
   host.ClosePort();
   if (host.PortLost()) {
-    std::fprintf(stderr, "monitor: %s: %s\n", global.port.c_str(), host.LostReason().c_str());
-    return kExitPortLost;
+    std::fprintf(stderr, "串口已断开: %s: %s\n", path.c_str(), host.LostReason().c_str());
+    return kExitNoConnection;
   }
   return kExitOk;
 }

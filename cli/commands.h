@@ -11,16 +11,21 @@
 
 namespace corvel::cli {
 
-// Exit codes shared by the commands.
+// The exit status says what happened; scripts rely on these.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitPortUnavailable = 3;
-inline constexpr int kExitPortLost = 4;
+inline constexpr int kExitChipFailed = 1;    // the chip refused, or did not answer, a command
+inline constexpr int kExitUsage = 2;         // bad usage or bad input; nothing was sent
+inline constexpr int kExitNoConnection = 3;  // port missing or busy, no sync, handshake refused, port lost
+inline constexpr int kExitInterrupted = 130; // Ctrl-C
 
 // Options that every command may use, given before or after its name.
 struct GlobalOptions {
   std::string port;
+  bool sim = false;
   uint32_t baud = 115200;
+  std::string password = "0xFFFFFFFF";
+  bool pkt = false;
+  double syncTimeoutSeconds = 20;
 };
 
 // What the chosen subcommand runs after parsing.
@@ -28,5 +33,8 @@ using CommandRun = std::function<int()>;
 
 void SetupPortsCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupMonitorCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run);
+void SetupDeviceInfoCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
+void SetupRecordCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
+void SetupDownloadCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 
 }  // namespace corvel::cli

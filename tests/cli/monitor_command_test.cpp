@@ -11,72 +11,15 @@
 #include <vector>
 
 #include "tests/support/pty_pair.h"
+#include "tests/support/tool_process.h"
 
 extern char** environ;
 
 namespace {
 
 using corvel::testing::PtyPair;
+using corvel::testing::Tool;
 
-// A child process with its stdout and stderr on pipes.
-class Tool {
- public:
-  explicit Tool(std::vector<std::string> args) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    args.insert(args.begin(), CORVEL_DL_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, CORVEL_DL_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-    fcntl(out_, F_SETFL, O_NONBLOCK);
-  }
-  ~Tool() {
-    if (pid_ > 0) Wait();
-    close(out_);
-    close(err_);
-  }
-
-  // Reads what stdout has now, waiting up to `timeoutMs` for something.
-  void ReadOut(int timeoutMs) {
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return;
-    char buffer[4096];
-    const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n > 0) stdout_.append(buffer, static_cast<size_t>(n));
-  }
-
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    fcntl(out_, F_SETFL, 0);
-    char buffer[4096];
-    for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) stdout_.append(buffer, static_cast<size_t>(n));
-    for (ssize_t n; (n = read(err_, buffer, sizeof buffer)) > 0;) stderr_.append(buffer, static_cast<size_t>(n));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  bool started() const { return pid_ > 0; }
-  const std::string& out() const { return stdout_; }
-  const std::string& err() const { return stderr_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-  std::string stdout_;
-  std::string stderr_;
-};
 
 TEST(MonitorCommandTest, PrintsWhatArrivesAndSendsNothing) {
   PtyPair pty;

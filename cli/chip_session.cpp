@@ -1,0 +1,89 @@
+#include "cli/chip_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/signal_watcher.h"
+#include "text/number_text.h"
+
+namespace corvel::cli {
+
+void StdoutSink::AppendLine(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void StdoutSink::AppendText(std::string_view text) {
+  if (!showConsoleText_) return;
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string Target::Resolve(const GlobalOptions& global) {
+  if (!global.sim) {
+    if (global.port.empty()) std::fputs("需要 -p PORT (串口设备) 或 --sim\n", stderr);
+    return global.port;
+  }
+  sim::SimOptions options;
+  options.initialRate = global.baud;
+  sim_ = std::make_unique<sim::PtyServer>();
+  auto path = sim_->Start(options);
+  if (!path) {
+    std::fprintf(stderr, "无法启动模拟芯片: %s\n", path.error().text.c_str());
+    return {};
+  }
+  return *path;
+}
+
+int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
+  // Before any other thread starts, so every thread inherits the blocked signals.
+  ChipSession session;
+  SignalWatcher signals([&session] { session.host.PostInterrupt(); });
+  session.log.SetFrameEcho(global.pkt);
+  session.host.SetLink(&session.link);
+  session.host.SetPortErrorHandler([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+  session.host.SetInterruptHandler([&session] {
+    if (session.interrupted) {
+      // A second Ctrl-C does not wait for the chip any longer.
+      session.host.ClosePort();
+      std::_Exit(kExitInterrupted);
+    }
+    session.interrupted = true;
+    if (session.connection.stage() == link::ConnectionStage::kBursting) {
+      session.connection.StopAttempt();
+    } else if (session.onInterrupt) {
+      session.onInterrupt();
+    }
+  });
+
+  Target target;
+  const std::string path = target.Resolve(global);
+  if (path.empty()) return global.sim ? kExitNoConnection : kExitUsage;
+  if (!session.host.OpenPort(path, global.baud)) {
+    std::fputs("没有发现此串口或被占用\n", stderr);
+    return kExitNoConnection;
+  }
+
+  const uint32_t password = text::ParseUnsigned(text::NormaliseHexText(global.password), 16);
+  const auto syncTimeout = static_cast<uint64_t>(global.syncTimeoutSeconds * 1e6);
+  session.connection.StartAttempt(password, global.baud, syncTimeout);
+
+  int status = kExitOk;
+  if (session.connection.IsConnected() && !session.interrupted) {
+    status = operation(session);
+  } else if (!session.interrupted) {
+    status = kExitNoConnection;
+  }
+  if (session.connection.IsConnected() && !session.host.PortLost()) session.connection.Disconnect();
+  session.host.ClosePort();
+
+  if (session.host.PortLost()) {
+    std::fprintf(stderr, "串口已断开: %s: %s\n", path.c_str(), session.host.LostReason().c_str());
+    return kExitNoConnection;
+  }
+  if (session.interrupted) return kExitInterrupted;
+  return status;
+}
+
+}  // namespace corvel::cli

@@ -1,0 +1,124 @@
+// corvel-dl download | erase-chip | erase-user: programming and the two
+// erase buttons.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/chip_session.h"
+#include "cli/commands.h"
+#include "cli/progress_bar.h"
+#include "config/record_file.h"
+#include "program/chip_erase.h"
+#include "program/download.h"
+#include "text/read_file.h"
+
+namespace corvel::cli {
+
+namespace {
+
+struct DownloadOptions {
+  std::string part, access, app, stack, boot, user;
+  std::optional<uint32_t> speedUp;
+};
+
+std::optional<std::string> Given(const std::string& path) {
+  return path.empty() ? std::nullopt : std::optional<std::string>(path);
+}
+
+// Loading a record file, as the window's load buttons do. A file without its
+// marker logs the window's line; any other problem is a message on stderr.
+bool LoadRecord(const std::string& path, config::RecordKind kind, std::vector<uint8_t>& record) {
+  auto bytes = text::ReadFile(path);
+  if (!bytes) {
+    std::fprintf(stderr, "%s\n", bytes.error().text.c_str());
+    return false;
+  }
+  auto loaded = config::LoadRecordFile(*bytes, kind);
+  if (!loaded) {
+    if (config::IsMarkerMissing(loaded.error())) {
+      std::printf("%s\n", loaded.error().text.c_str());
+    } else {
+      std::fprintf(stderr, "%s: %s\n", path.c_str(), loaded.error().text.c_str());
+    }
+    return false;
+  }
+  record = std::move(*loaded);
+  return true;
+}
+
+int RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
+  program::DownloadChoice choice;
+  choice.speedUpRate = options.speedUp;
+  choice.appPath = Given(options.app);
+  choice.stackPath = Given(options.stack);
+  choice.bootPath = Given(options.boot);
+  choice.userDataPath = Given(options.user);
+  choice.partition = !options.part.empty();
+  choice.access = !options.access.empty();
+  if (choice.NothingTicked()) {
+    std::fputs("请勾选下载类型!\n", stderr);
+    return kExitUsage;
+  }
+  if (choice.partition && !LoadRecord(options.part, config::RecordKind::kPartition, choice.partitionRecord)) {
+    return kExitUsage;
+  }
+  if (choice.access && !LoadRecord(options.access, config::RecordKind::kAccess, choice.accessRecord)) {
+    return kExitUsage;
+  }
+  // Everything is read and checked before the port is opened.
+  auto prepared = program::PrepareDownload(choice);
+  if (!prepared) {
+    std::fprintf(stderr, "%s\n", prepared.error().text.c_str());
+    return kExitUsage;
+  }
+  return RunChipCommand(global, [&prepared](ChipSession& session) {
+    program::Download download(session.link, session.connection);
+    session.onInterrupt = [&download] { download.Abort(); };
+    ProgressBar bar;
+    const auto result = download.Run(*prepared, [&bar](int, uint32_t sent, uint32_t total) { bar.Update(sent, total); });
+    session.onInterrupt = nullptr;
+    return result == program::DownloadResult::kOk ? kExitOk : kExitChipFailed;
+  });
+}
+
+}  // namespace
+
+void SetupDownloadCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run) {
+  auto options = std::make_shared<DownloadOptions>();
+  CLI::App* download = app.add_subcommand("download", "Program what is given, in a fixed order: speed-up, "
+                                                      "partition, access, app, stack, boot, user data");
+  download->add_option("--part", options->part, "Partition file to write (ble_part_config.cfg format)");
+  download->add_option("--access", options->access, "Access file to write (ble_access_config.cfg format)");
+  download->add_option("--app", options->app, "Application firmware (Intel HEX)");
+  download->add_option("--stack", options->stack, "Protocol stack firmware (Intel HEX)");
+  download->add_option("--boot", options->boot, "Boot firmware (Intel HEX)");
+  download->add_option("--user", options->user, "User data (text of hexadecimal pairs)");
+  download->add_option("--speedup", options->speedUp, "Switch the link to this rate first (e.g. 500000)")
+      ->check(CLI::PositiveNumber);
+  download->callback([&run, &global, options] {
+    run = [&global, options] { return RunDownload(global, *options); };
+  });
+
+  struct Erase {
+    const char* name;
+    const char* summary;
+    bool (*operation)(link::Link&);
+  };
+  static constexpr Erase kErases[] = {
+      {"erase-chip", "Erase the whole flash", program::EraseChip},
+      {"erase-user", "Erase the user data area named by the chip's partition record", program::EraseUserArea},
+  };
+  for (const Erase& erase : kErases) {
+    CLI::App* command = app.add_subcommand(erase.name, erase.summary);
+    command->callback([&run, &global, &erase] {
+      run = [&global, &erase] {
+        return RunChipCommand(global, [&erase](ChipSession& session) {
+          return erase.operation(session.link) ? kExitOk : kExitChipFailed;
+        });
+      };
+    });
+  }
+}
+
+}  // namespace corvel::cli

@@ -1,0 +1,184 @@
+// The command line's contract, end to end: the real corvel-dl against a
+// simulated chip on a pseudo-terminal. stdout lines, exit status, files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/pty_server.h"
+#include "tests/support/tool_process.h"
+
+namespace corvel::cli {
+namespace {
+
+using testing::Tool;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A simulated chip for one test, answering as fast as it can.
+struct SimChip {
+  explicit SimChip(sim::ModelOptions model = {}) {
+    sim::SimOptions options;
+    options.model = std::move(model);
+    options.pace = false;
+    auto started = server.Start(options);
+    EXPECT_TRUE(started);
+    if (started) path = *started;
+  }
+  ~SimChip() { (void)server.Stop(); }
+  uint64_t FramesReceived() {
+    return server.WithModel([](sim::ChipModel& m) { return m.FramesReceived(); });
+  }
+  sim::PtyServer server;
+  std::string path;
+};
+
+const std::vector<std::string> kConnected = {"正在连接芯片,请执行复位.....", "芯片连接成功!"};
+
+TEST(ChipCommands, InformationCommandsPrintTheirLinesBetweenConnectAndDisconnect) {
+  struct Row {
+    const char* command;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Row> rows = {
+      {"mac", {"蓝牙MAC：0x2B8012345678"}},
+      {"info",
+       {"芯片信息如下：", "芯片序号 :0x12345678", "芯片标识 :0x0C0B1E51", "Boot版本 :V1.2", "App_Vaild:0xD3912DD4(有效)",
+        "App_Crc  :0x74A5", "App_Size :2.048KByte", "App_Name :DEMO", "Stack_Vaild:0xD3912DD4(有效)",
+        "Stack_Crc  :0x93AA", "Stack_Size :4.096KByte", "Stack_Name :STK1", "Ota_Vaild:0xFFFFFFFF(无效)",
+        "Ota_Crc  :0xFFFF", "Ota_Size :4294967.295KByte", "Ota_Name :\uFFFD\uFFFD\uFFFD\uFFFD"}},
+  };
+  for (const Row& row : rows) {
+    SimChip chip;
+    Tool tool({"-p", chip.path, row.command});
+    EXPECT_EQ(tool.Wait(), 0) << row.command << tool.err();
+    std::vector<std::string> expected = kConnected;
+    expected.insert(expected.end(), row.lines.begin(), row.lines.end());
+    expected.push_back("芯片断开连接!");
+    EXPECT_EQ(Lines(tool.out()), expected) << row.command;
+  }
+  SimChip chip;
+  Tool factory({"factory", "-p", chip.path});
+  EXPECT_EQ(factory.Wait(), 0);
+  const auto lines = Lines(factory.out());
+  ASSERT_EQ(lines.size(), 2u + 1 + 64 + 1);
+  EXPECT_EQ(lines[2], "出厂信息如下：");
+  EXPECT_EQ(lines[3 + 0x48 / 4], "78 56 34 12 ");
+}
+
+TEST(ChipCommands, ReadPartWritesAFileThatLoadsBackToTheSameRecord) {
+  SimChip chip;
+  char dir[] = "/tmp/corvel-cli-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/part.cfg";
+  Tool read({"-p", chip.path, "read-part", "-o", file});
+  EXPECT_EQ(read.Wait(), 0) << read.err();
+  EXPECT_EQ(Lines(read.out()), (std::vector<std::string>{kConnected[0], kConnected[1], "芯片断开连接!"}));
+  const std::string written = ReadAll(file);
+  EXPECT_EQ(written, ReadAll(std::string(CORVEL_EXAMPLES) + "/ble_part_config.cfg"));
+
+  // Writing it back through download gives the chip the same bytes.
+  auto record = [&chip] {
+    return chip.server.WithModel(
+        [](sim::ChipModel& m) { return std::vector<uint8_t>(m.memory().flash.begin(), m.memory().flash.begin() + 52); });
+  };
+  const std::vector<uint8_t> before = record();
+  Tool write({"-p", chip.path, "download", "--part", file});
+  EXPECT_EQ(write.Wait(), 0) << write.err();
+  EXPECT_EQ(record(), before);
+  std::remove(file.c_str());
+  rmdir(dir);
+}
+
+TEST(ChipCommands, WrongPasswordIsRefusedWithTheDisconnectFrame) {
+  sim::ModelOptions model;
+  model.password = 0x12345678;
+  SimChip chip(model);
+  Tool tool({"-p", chip.path, "--password", "87654321", "--pkt", "info"});
+  EXPECT_EQ(tool.Wait(), 3);
+  const auto lines = Lines(tool.out());
+  ASSERT_EQ(lines.size(), 6u) << tool.out();
+  EXPECT_EQ(lines[0], "正在连接芯片,请执行复位.....");
+  EXPECT_EQ(lines[1], "TX: 81 11 00 04 21 43 65 87 16 AB 18 ");
+  EXPECT_EQ(lines[2], "RX: 81 11 00 01 00 5E 22 18 ");
+  EXPECT_EQ(lines[3], "芯片连接失败!");
+  EXPECT_EQ(lines[4], "TX: 81 12 00 01 00 C5 FE 18 ");
+  EXPECT_EQ(lines[5], "RX: 81 12 00 01 00 C5 FE 18 ");  // the boot loader's answer, still in framed mode
+
+  Tool right({"-p", chip.path, "--password", "0x12345678", "mac"});
+  EXPECT_EQ(right.Wait(), 0);
+}
+
+TEST(ChipCommands, SilentChipStopsAfterTheSyncTimeoutHavingSentOnlyBursts) {
+  sim::ModelOptions model;
+  model.syncAfterBursts = 1000000;
+  SimChip chip(model);
+  const auto start = std::chrono::steady_clock::now();
+  Tool tool({"-p", chip.path, "--sync-timeout", "1", "info"});
+  EXPECT_EQ(tool.Wait(), 3);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 1.0);
+  EXPECT_LT(seconds, 3.0);
+  EXPECT_EQ(Lines(tool.out()), (std::vector<std::string>{"正在连接芯片,请执行复位.....", "停止连接芯片!"}));
+  EXPECT_EQ(chip.FramesReceived(), 0u);
+}
+
+TEST(ChipCommands, UsageAndPortErrorsSendNothing) {
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const std::vector<Row> rows = {
+      {{"-p", "/dev/corvel-no-such-port", "info"}, 3, "没有发现此串口或被占用\n"},
+      {{"info"}, 2, "需要 -p PORT (串口设备) 或 --sim\n"},
+      {{"-p", "/dev/null", "download"}, 2, "请勾选下载类型!\n"},
+      {{"-p", "/dev/null", "download", "--app", "/nonexistent/app.hex"}, 2, ""},
+      {{"no-such-command"}, 2, ""},
+  };
+  for (const Row& row : rows) {
+    Tool tool(row.args);
+    EXPECT_EQ(tool.Wait(), row.status) << row.args.back();
+    EXPECT_EQ(tool.out(), "") << row.args.back();
+    if (!row.err.empty()) {
+      EXPECT_EQ(tool.err(), row.err);
+    }
+  }
+}
+
+TEST(ChipCommands, FrameEchoShowsEveryFrameInOrder) {
+  SimChip chip;
+  Tool tool({"--pkt", "-p", chip.path, "mac"});
+  EXPECT_EQ(tool.Wait(), 0);
+  const auto lines = Lines(tool.out());
+  const std::vector<std::string> expected = {
+      "正在连接芯片,请执行复位.....",
+      "TX: 81 11 00 04 FF FF FF FF 9F D3 18 ",
+      "RX: 81 11 00 01 20 7A 40 18 ",
+      "芯片连接成功!",
+      "TX: 81 81 00 01 00 98 BD 18 ",
+      "TX: 81 26 00 07 01 04 00 48 00 00 00 D8 35 18 ",
+      "RX: 81 26 00 05 00 78 56 34 12 68 58 18 ",
+      "蓝牙MAC：0x2B8012345678",
+      "芯片断开连接!",
+      "TX: 81 12 00 01 00 C5 FE 18 ",
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+}  // namespace
+}  // namespace corvel::cli
