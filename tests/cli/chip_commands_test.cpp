@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/crc16.h"
 #include "sim/pty_server.h"
 #include "tests/support/tool_process.h"
 
@@ -29,12 +30,12 @@ std::string ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A simulated chip for one test, answering as fast as it can.
+// A simulated chip for one test, answering as fast as it can unless paced.
 struct SimChip {
-  explicit SimChip(sim::ModelOptions model = {}) {
+  explicit SimChip(sim::ModelOptions model = {}, bool pace = false) {
     sim::SimOptions options;
     options.model = std::move(model);
-    options.pace = false;
+    options.pace = pace;
     auto started = server.Start(options);
     EXPECT_TRUE(started);
     if (started) path = *started;
@@ -102,6 +103,68 @@ TEST(ChipCommands, ReadPartWritesAFileThatLoadsBackToTheSameRecord) {
   EXPECT_EQ(record(), before);
   std::remove(file.c_str());
   rmdir(dir);
+}
+
+// A temporary folder with an application image of `size` bytes as Intel HEX.
+struct HexFixture {
+  explicit HexFixture(size_t size) : image(size) {
+    char pattern[] = "/tmp/corvel-hex-XXXXXX";
+    dir = mkdtemp(pattern);
+    uint32_t x = 12345;
+    for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    std::ofstream(dir + "/image.bin", std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                              static_cast<std::streamsize>(image.size()));
+    hex = dir + "/app100k.hex";
+    const std::string command = "objcopy -I binary -O ihex " + dir + "/image.bin " + hex;
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+  ~HexFixture() { std::system(("rm -rf '" + dir + "'").c_str()); }
+  std::vector<uint8_t> image;
+  std::string dir, hex;
+};
+
+TEST(ChipCommands, DownloadedApplicationShowsInTheImageRecord) {
+  HexFixture app(100 * 1024);
+  SimChip chip;
+  Tool download({"-p", chip.path, "download", "--app", app.hex});
+  EXPECT_EQ(download.Wait(), 0) << download.err();
+  EXPECT_NE(download.out().find("文件传输结束:编程成功!\n下载耗时:"), std::string::npos) << download.out();
+
+  Tool info({"-p", chip.path, "info"});
+  EXPECT_EQ(info.Wait(), 0);
+  char crc[32];
+  std::snprintf(crc, sizeof crc, "App_Crc  :0x%04X\n", link::Crc16(app.image.data(), static_cast<uint32_t>(app.image.size())));
+  EXPECT_NE(info.out().find(std::string("App_Vaild:0xD3912DD4(有效)\n") + crc + "App_Size :102.400KByte\nApp_Name :100k\n"),
+            std::string::npos)
+      << info.out();
+}
+
+TEST(ChipCommands, DamagedHexExitsTwoWithNothingSent) {
+  HexFixture app(1024);
+  std::string text;
+  {
+    std::ifstream in(app.hex);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  text[text.find('\n') - 1] ^= 1;  // the first record's checksum is off by one
+  std::ofstream(app.hex, std::ios::trunc) << text;
+  SimChip chip;
+  Tool tool({"-p", chip.path, "download", "--app", app.hex});
+  EXPECT_EQ(tool.Wait(), 2);
+  EXPECT_EQ(tool.out(), "");
+  EXPECT_NE(tool.err().find("第1行"), std::string::npos) << tool.err();
+  EXPECT_EQ(chip.server.WithModel([](sim::ChipModel& m) { return m.BytesReceived(); }), 0u);
+}
+
+TEST(ChipCommands, SpeedUpSwitchesToTheRateOrTwiceItAfterAHandshakeAt230400) {
+  // Paced: a wrong rate on either side garbles the line and the run fails.
+  for (const char* baud : {"115200", "230400"}) {
+    SimChip chip({}, /*pace=*/true);
+    Tool tool({"-p", chip.path, "-b", baud, "download", "--speedup", "500000", "--user",
+               std::string(CORVEL_EXAMPLES) + "/user_data.cfg"});
+    EXPECT_EQ(tool.Wait(), 0) << baud << "\n" << tool.out() << tool.err();
+    EXPECT_NE(tool.out().find("文件传输结束:编程成功!"), std::string::npos) << baud;
+  }
 }
 
 TEST(ChipCommands, WrongPasswordIsRefusedWithTheDisconnectFrame) {
