@@ -1,0 +1,76 @@
+// What one run of the execute button shares between the common front and the
+// operations. Internal to tools/.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/extension_ops.h"
+
+namespace corvel::tools::detail {
+
+// The parsed inputs, and where lines and commands go. In a check-only run
+// there is no link: lines are held back and logged only if an input is
+// refused, and reaching a send means the checks passed.
+class ExtensionContext {
+ public:
+  ExtensionContext(const ExtensionInputs& inputs, log::Log& log, link::Link* link, const ConfirmLock& confirm);
+
+  const ExtensionInputs& inputs;
+  const std::string addressText;  // normalised
+  const std::string dataText;     // normalised
+  const uint32_t address;
+  const uint32_t length;
+  const uint32_t value;
+  ExtensionResult result;
+
+  bool CheckOnly() const { return link_ == nullptr; }
+  link::Link& link() { return *link_; }
+
+  void Line(std::string line);
+  // Logs the held lines and `line`; nothing is sent.
+  ExtensionOutcome Refuse(const char* line);
+  // A check-only run stops here: the checks passed.
+  ExtensionOutcome Passed() { return ExtensionOutcome::kDone; }
+  // The lock's question. A check-only run without a confirmation passes.
+  bool Confirmed();
+  // Logs the held lines (a check-only run that ends without sending).
+  void Flush();
+
+  std::string AddressLine() const { return "地址：0x" + addressText; }
+
+ private:
+  log::Log& log_;
+  link::Link* link_;
+  const ConfirmLock& confirm_;
+  std::vector<std::string> held_;
+};
+
+// Little-endian fields of the command payloads.
+inline void PutLe16(uint8_t* out, uint32_t v) {
+  out[0] = static_cast<uint8_t>(v);
+  out[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* out, uint32_t v) {
+  PutLe16(out, v);
+  PutLe16(out + 2, v >> 16);
+}
+
+std::string SizeLine(const std::string& sizeText);
+std::string DumpLine(const uint8_t* data, size_t count);
+
+ExtensionOutcome FullErase(ExtensionContext& c);
+ExtensionOutcome PageErase(ExtensionContext& c);
+ExtensionOutcome SectorErase(ExtensionContext& c);
+ExtensionOutcome ReadFlash(ExtensionContext& c);
+ExtensionOutcome WriteFlash(ExtensionContext& c);
+ExtensionOutcome ReadRegister(ExtensionContext& c);
+ExtensionOutcome WriteRegister(ExtensionContext& c);
+ExtensionOutcome ReadOtp(ExtensionContext& c);
+ExtensionOutcome WriteOtp(ExtensionContext& c);
+ExtensionOutcome LockOtp(ExtensionContext& c);
+ExtensionOutcome EraseOtp(ExtensionContext& c);
+
+}  // namespace corvel::tools::detail

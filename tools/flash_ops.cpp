@@ -1,0 +1,150 @@
+// Options 0 to 6: the whole flash, pages, sectors, flash bytes and registers.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "tools/extension_context.h"
+
+namespace corvel::tools::detail {
+namespace {
+
+constexpr uint8_t kCmdErase = 0x20;
+constexpr uint8_t kCmdPageErase = 0x2B;
+constexpr uint8_t kCmdSectorErase = 0x30;
+constexpr uint8_t kCmdReadFlash = 0x2D;
+constexpr uint8_t kCmdWriteFlash = 0x2C;
+constexpr uint8_t kCmdReadRegister = 0x29;
+constexpr uint8_t kCmdWriteRegister = 0x2A;
+constexpr uint32_t kPageSize = 256;
+constexpr uint32_t kSectorSize = 4096;
+constexpr uint32_t kMaxFlashTransfer = 256;
+constexpr size_t kAddressLengthPayload = 6;
+
+uint32_t TickMillis(link::Link& link) { return static_cast<uint32_t>(link.host().NowMicros() / 1000); }
+
+// Address u32 then the low 16 bits of the length: the layout of page erase,
+// sector erase, read flash and the head of write flash.
+void PutAddressLength(uint8_t* out, uint32_t address, uint32_t length) {
+  PutLe32(out, address);
+  PutLe16(out + 4, length);
+}
+
+ExtensionOutcome EraseBlocks(ExtensionContext& c, uint32_t blockSize, uint8_t code, const char* refusal,
+                             const char* announcement) {
+  // Lengths above 0xFFFF pass: only their low 16 bits go out.
+  if (c.length % blockSize != 0 || c.length < blockSize) return c.Refuse(refusal);
+  c.Line(announcement);
+  c.Line(c.AddressLine());
+  c.Line(SizeLine(c.inputs.lengthText));
+  if (c.CheckOnly()) return c.Passed();
+
+  uint8_t payload[kAddressLengthPayload];
+  PutAddressLength(payload, c.address, c.length);
+  const bool ok = c.link().SendAndWait(code, payload, sizeof payload) == 0;
+  c.Line(ok ? "擦出flash成功" : "擦出falsh失败");
+  return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
+}
+
+}  // namespace
+
+ExtensionOutcome FullErase(ExtensionContext& c) {
+  c.Line("正在全片擦出flash...");
+  if (c.CheckOnly()) return c.Passed();
+
+  const uint32_t t0 = TickMillis(c.link());
+  const uint8_t wholeChip = 0;
+  if (c.link().SendAndWait(kCmdErase, &wholeChip, 1) != 0) return ExtensionOutcome::kFailed;
+  c.Line("擦出flash完成!");
+  // The time covers the exchange and the completion line, as a 32-bit tick
+  // difference (right across its wrap).
+  const uint32_t elapsed = TickMillis(c.link()) - t0;
+  char line[48];
+  std::snprintf(line, sizeof line, "擦出耗时:%0.4fs", elapsed * 0.001);
+  c.Line(line);
+  return ExtensionOutcome::kDone;
+}
+
+ExtensionOutcome PageErase(ExtensionContext& c) {
+  return EraseBlocks(c, kPageSize, kCmdPageErase, "长度参数非法，请输入256的整数倍且大于256!", "页擦出FLASH!");
+}
+
+ExtensionOutcome SectorErase(ExtensionContext& c) {
+  return EraseBlocks(c, kSectorSize, kCmdSectorErase, "长度参数非法，请输入4096的整数倍且大于4096!",
+                     "块擦出FLASH!");
+}
+
+ExtensionOutcome ReadFlash(ExtensionContext& c) {
+  if (c.length < 1 || c.length > kMaxFlashTransfer) return c.Refuse("长度参数非法，请在1-256输入!");
+  c.Line("读取FLASH!");
+  c.Line(c.AddressLine());
+  c.Line(SizeLine(c.inputs.lengthText));
+  if (c.CheckOnly()) return c.Passed();
+
+  uint8_t payload[kAddressLengthPayload];
+  PutAddressLength(payload, c.address, c.length);
+  const uint8_t status = c.link().SendAndWait(kCmdReadFlash, payload, sizeof payload);
+  // A short answer is a failure: the rest would be stale buffer bytes.
+  if (status != 0 || c.link().ResponseDataLength() < c.length) {
+    c.Line("读取失败!");
+    return ExtensionOutcome::kFailed;
+  }
+  c.Line(DumpLine(c.link().ResponseData(), c.length));
+  return ExtensionOutcome::kDone;
+}
+
+ExtensionOutcome WriteFlash(ExtensionContext& c) {
+  // The length edit is not read: the loaded count alone says how much goes out.
+  if (!c.inputs.loaded) return c.Refuse("选择要写入的文件");
+  const auto& bytes = c.inputs.loaded->bytes;
+  if (bytes.empty() || bytes.size() > kMaxFlashTransfer) return c.Refuse("长度参数非法，请在1-256输入!");
+  const std::string count = std::to_string(bytes.size());
+  c.Line("写入FLASH!");
+  c.Line(c.AddressLine());
+  c.Line(SizeLine(count));
+  if (c.CheckOnly()) return c.Passed();
+
+  c.result.lengthText = count;
+  std::array<uint8_t, kAddressLengthPayload + kMaxFlashTransfer> payload{};
+  PutAddressLength(payload.data(), c.address, static_cast<uint32_t>(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), payload.begin() + kAddressLengthPayload);
+  const auto length = static_cast<uint16_t>(kAddressLengthPayload + bytes.size());
+  const bool ok = c.link().SendAndWait(kCmdWriteFlash, payload.data(), length) == 0;
+  c.Line(ok ? "写入flash成功" : "写入falsh失败");
+  return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
+}
+
+ExtensionOutcome ReadRegister(ExtensionContext& c) {
+  c.Line("读取寄存器!");
+  c.Line(c.AddressLine());
+  if (c.CheckOnly()) return c.Passed();
+
+  uint8_t payload[4];
+  PutLe32(payload, c.address);
+  const uint8_t status = c.link().SendAndWait(kCmdReadRegister, payload, sizeof payload);
+  // Failure, or an answer without its four bytes: no line, the edit keeps its text.
+  if (status != 0 || c.link().ResponseDataLength() < 4) return ExtensionOutcome::kFailed;
+  const uint8_t* d = c.link().ResponseData();
+  const uint32_t v = static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
+                     static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
+  c.result.dataText = text;
+  return ExtensionOutcome::kDone;
+}
+
+ExtensionOutcome WriteRegister(ExtensionContext& c) {
+  c.Line("写入寄存器!");
+  c.Line(c.AddressLine());
+  c.Line("值: " + c.dataText);
+  if (c.CheckOnly()) return c.Passed();
+
+  uint8_t payload[8];
+  PutLe32(payload, c.address);
+  PutLe32(payload + 4, c.value);
+  if (c.link().SendAndWait(kCmdWriteRegister, payload, sizeof payload) != 0) return ExtensionOutcome::kFailed;
+  c.Line("写入成功!");
+  return ExtensionOutcome::kDone;
+}
+
+}  // namespace corvel::tools::detail
