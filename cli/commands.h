@@ -36,5 +36,6 @@ void SetupMonitorCommand(CLI::App& app, const GlobalOptions& global, CommandRun&
 void SetupDeviceInfoCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupRecordCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupDownloadCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
+void SetupExtensionCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 
 }  // namespace corvel::cli

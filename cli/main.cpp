@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   SetupDeviceInfoCommands(app, global, run);
   SetupRecordCommands(app, global, run);
   SetupDownloadCommands(app, global, run);
+  SetupExtensionCommands(app, global, run);
 
   try {
     app.parse(argc, argv);

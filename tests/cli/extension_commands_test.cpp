@@ -1,0 +1,164 @@
+// The extension area's commands end to end: the real corvel-dl against a
+// simulated chip on a pseudo-terminal, several commands in a row on one chip.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/pty_server.h"
+#include "tests/support/tool_process.h"
+
+namespace corvel::cli {
+namespace {
+
+using Lines = std::vector<std::string>;
+using testing::Tool;
+
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A load file for one test, removed afterwards.
+struct LoadFile {
+  explicit LoadFile(const std::string& text)
+      : path(::testing::TempDir() + "corvel_ext_" + std::to_string(counter++) + ".cfg") {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  ~LoadFile() { std::remove(path.c_str()); }
+  static inline int counter = 0;
+  std::string path;
+};
+
+// One simulated chip kept across the commands of a test, answering at once.
+struct ExtensionChip {
+  ExtensionChip() {
+    sim::SimOptions options;
+    options.pace = false;
+    auto started = server.Start(options);
+    EXPECT_TRUE(started);
+    if (started) path = *started;
+  }
+  ~ExtensionChip() { (void)server.Stop(); }
+
+  // Runs one command; returns its stdout lines between connect and disconnect.
+  Lines Run(std::vector<std::string> args, int expectedStatus) {
+    args.insert(args.begin(), {"-p", path});
+    Tool tool(args);
+    const int status = tool.Wait();
+    EXPECT_EQ(status, expectedStatus) << args[2] << "\n" << tool.out() << tool.err();
+    Lines lines = SplitLines(tool.out());
+    EXPECT_GE(lines.size(), 3u) << tool.out();
+    if (lines.size() < 3) return lines;
+    EXPECT_EQ(lines[0], "正在连接芯片,请执行复位.....");
+    EXPECT_EQ(lines[1], "芯片连接成功!");
+    const auto disconnected = std::find(lines.begin(), lines.end(), "芯片断开连接!");
+    EXPECT_NE(disconnected, lines.end());
+    Lines operation(lines.begin() + 2, disconnected);
+    // read-reg's value line comes after the disconnect line.
+    if (disconnected != lines.end()) operation.insert(operation.end(), disconnected + 1, lines.end());
+    return operation;
+  }
+
+  uint64_t BytesReceived() {
+    return server.WithModel([](sim::ChipModel& m) { return m.BytesReceived(); });
+  }
+
+  sim::PtyServer server;
+  std::string path;
+};
+
+TEST(ExtensionCommands, WriteFlashThenReadItBack) {
+  ExtensionChip chip;
+  LoadFile file("01 02\nA0 FF\n");
+  EXPECT_EQ(chip.Run({"write-flash", "60000", file.path}, 0),
+            (Lines{"写入FLASH!", "地址：0x0x60000", "大小：4Byte", "写入flash成功"}));
+  EXPECT_EQ(chip.Run({"read-flash", "60000", "4"}, 0),
+            (Lines{"读取FLASH!", "地址：0x0x60000", "大小：4Byte", "读取到的内容：01 02 A0 FF "}));
+  EXPECT_EQ(chip.Run({"page-erase", "0x60000", "256"}, 0),
+            (Lines{"页擦出FLASH!", "地址：0x0x60000", "大小：256Byte", "擦出flash成功"}));
+  EXPECT_EQ(chip.Run({"read-flash", "60000", "2"}, 0),
+            (Lines{"读取FLASH!", "地址：0x0x60000", "大小：2Byte", "读取到的内容：FF FF "}));
+}
+
+TEST(ExtensionCommands, WriteRegisterThenReadIt) {
+  ExtensionChip chip;
+  EXPECT_EQ(chip.Run({"write-reg", "40000010", "0xd3912dd4"}, 0),
+            (Lines{"写入寄存器!", "地址：0x0x40000010", "值: 0xd3912dd4", "写入成功!"}));
+  EXPECT_EQ(chip.Run({"read-reg", "0x40000010"}, 0), (Lines{"读取寄存器!", "地址：0x0x40000010", "0xD3912DD4"}));
+}
+
+TEST(ExtensionCommands, OtpWriteReadLockThenTheLockedPageRefusesWrites) {
+  ExtensionChip chip;
+  LoadFile file("C0FFEE");
+  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file.path}, 0),
+            (Lines{"写入OTP!", "写入OTP", "地址：0x0x10", "大小：3Byte", "写入OTP成功"}));
+  EXPECT_EQ(chip.Run({"otp-read", "2", "0x10", "4"}, 0),
+            (Lines{"读取OTP!", "页数：2", "地址：0x0x10", "长度: 4Byte", "读取到的内容：C0 FF EE FF "}));
+  EXPECT_EQ(chip.Run({"otp-lock", "2", "--yes"}, 0), (Lines{"锁定OTP区域", "锁定OTP成功!"}));
+  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file.path}, 1),
+            (Lines{"写入OTP!", "写入OTP", "地址：0x0x10", "大小：3Byte", "写入OTP失败"}));
+  EXPECT_EQ(chip.Run({"otp-erase", "2"}, 1), (Lines{"擦出OTP区域", "擦出OTP失败!"}));
+  EXPECT_EQ(chip.Run({"otp-erase", "3"}, 0), (Lines{"擦出OTP区域", "擦出OTP成功!"}));
+}
+
+TEST(ExtensionCommands, FullEraseReportsItsTime) {
+  ExtensionChip chip;
+  const Lines lines = chip.Run({"full-erase"}, 0);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "正在全片擦出flash...");
+  EXPECT_EQ(lines[1], "擦出flash完成!");
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex("擦出耗时:[0-9]+\\.[0-9]{4}s"))) << lines[2];
+}
+
+// Refused inputs and a lock nobody confirmed: the lines on stdout, and not a
+// single byte reaches the chip.
+TEST(ExtensionCommands, RefusedInputsSendNothing) {
+  LoadFile empty(" \n");
+  LoadFile four("01020304");
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    Lines lines;
+  };
+  const std::vector<Row> rows = {
+      {{"page-erase", "0", "255"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}},
+      {{"page-erase", "0", "0x100"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}},
+      {{"sector-erase", "0", "4097"}, 2, {"长度参数非法，请输入4096的整数倍且大于4096!"}},
+      {{"read-flash", "0", "257"}, 2, {"长度参数非法，请在1-256输入!"}},
+      {{"write-flash", "0", empty.path}, 2, {"长度参数非法，请在1-256输入!"}},
+      {{"otp-read", "1", "201", "4"}, 2, {"OTP地址超出范围!"}},
+      {{"otp-read", "4", "0", "4"}, 2, {"读取OTP!", "OTP 页数错误请在1-3输入!"}},
+      {{"otp-read", "1", "0", "1017"}, 2, {"读取OTP!", "读取OTP长度参数非法，请在0-1016输入!"}},
+      {{"otp-write", "0", "0", four.path}, 2, {"写入OTP!", "OTP 页数错误请在1-3输入!"}},
+      {{"otp-write", "1", "0", empty.path}, 2, {"写入OTP!", "写入OTP长度参数非法，请在1-256输入!"}},
+      {{"otp-erase", "x"}, 2, {"擦出OTP区域", "OTP 页数错误请在1-3输入!"}},
+      {{"otp-lock", "1"}, 1, {"锁定OTP区域"}},  // no terminal and no --yes: Cancel
+  };
+  ExtensionChip chip;
+  for (const Row& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), {"-p", chip.path});
+    Tool tool(args);
+    EXPECT_EQ(tool.Wait(), row.status) << row.args[0];
+    EXPECT_EQ(SplitLines(tool.out()), row.lines) << row.args[0];
+  }
+  Tool missing({"-p", chip.path, "otp-write", "1", "0", "/nonexistent/corvel.cfg"});
+  EXPECT_EQ(missing.Wait(), 2);
+  EXPECT_EQ(missing.out(), "");
+  EXPECT_NE(missing.err().find("/nonexistent/corvel.cfg"), std::string::npos) << missing.err();
+
+  EXPECT_EQ(chip.BytesReceived(), 0u);
+  const bool locked = chip.server.WithModel([](sim::ChipModel& m) { return m.memory().otpLocked[0]; });
+  EXPECT_FALSE(locked);
+}
+
+}  // namespace
+}  // namespace corvel::cli
