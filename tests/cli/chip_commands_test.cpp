@@ -11,42 +11,21 @@
 
 #include "link/crc16.h"
 #include "sim/pty_server.h"
+#include "tests/support/sim_chip.h"
 #include "tests/support/tool_process.h"
 
 namespace corvel::cli {
 namespace {
 
+using testing::SimChip;
 using testing::Tool;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+std::vector<std::string> Lines(const std::string& text) { return testing::SplitLines(text); }
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// A simulated chip for one test, answering as fast as it can unless paced.
-struct SimChip {
-  explicit SimChip(sim::ModelOptions model = {}, bool pace = false) {
-    sim::SimOptions options;
-    options.model = std::move(model);
-    options.pace = pace;
-    auto started = server.Start(options);
-    EXPECT_TRUE(started);
-    if (started) path = *started;
-  }
-  ~SimChip() { (void)server.Stop(); }
-  uint64_t FramesReceived() {
-    return server.WithModel([](sim::ChipModel& m) { return m.FramesReceived(); });
-  }
-  sim::PtyServer server;
-  std::string path;
-};
 
 const std::vector<std::string> kConnected = {"正在连接芯片,请执行复位.....", "芯片连接成功!"};
 

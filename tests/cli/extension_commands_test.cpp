@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/pty_server.h"
+#include "tests/support/sim_chip.h"
 #include "tests/support/tool_process.h"
 
 namespace corvel::cli {
@@ -18,17 +19,12 @@ namespace {
 using Lines = std::vector<std::string>;
 using testing::Tool;
 
-Lines SplitLines(const std::string& text) {
-  Lines lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using testing::SplitLines;
 
 // A load file for one test, removed afterwards.
 struct LoadFile {
   explicit LoadFile(const std::string& text)
-      : path(::testing::TempDir() + "corvel_ext_" + std::to_string(counter++) + ".cfg") {
+      : path(::testing::TempDir() + "corvel_ext_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".cfg") {
     std::ofstream(path, std::ios::binary) << text;
   }
   ~LoadFile() { std::remove(path.c_str()); }
@@ -37,15 +33,7 @@ struct LoadFile {
 };
 
 // One simulated chip kept across the commands of a test, answering at once.
-struct ExtensionChip {
-  ExtensionChip() {
-    sim::SimOptions options;
-    options.pace = false;
-    auto started = server.Start(options);
-    EXPECT_TRUE(started);
-    if (started) path = *started;
-  }
-  ~ExtensionChip() { (void)server.Stop(); }
+struct ExtensionChip : testing::SimChip {
 
   // Runs one command; returns its stdout lines between connect and disconnect.
   Lines Run(std::vector<std::string> args, int expectedStatus) {
@@ -66,12 +54,6 @@ struct ExtensionChip {
     return operation;
   }
 
-  uint64_t BytesReceived() {
-    return server.WithModel([](sim::ChipModel& m) { return m.BytesReceived(); });
-  }
-
-  sim::PtyServer server;
-  std::string path;
 };
 
 TEST(ExtensionCommands, WriteFlashThenReadItBack) {
