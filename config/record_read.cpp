@@ -1,11 +1,11 @@
 #include "config/record_read.h"
 
 #include "config/atomic_file.h"
+#include "link/command_codes.h"
 
 namespace corvel::config {
 
 namespace {
-constexpr uint8_t kCmdReadFlash = 0x2D;
 }
 
 ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::string& path) {
@@ -14,7 +14,7 @@ ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::
   // Address (0 or 0x100), then the length, both little-endian.
   const uint8_t payload[] = {0x00, static_cast<uint8_t>(partition ? 0x00 : 0x01), 0x00, 0x00,
                              static_cast<uint8_t>(size), 0x00};
-  const uint8_t status = link.SendAndWait(kCmdReadFlash, payload, sizeof payload);
+  const uint8_t status = link.SendAndWait(link::cmd::kReadFlash, payload, sizeof payload);
   // A short answer is a failed read: its missing words would come from stale bytes.
   if (status != 0 || link.ResponseDataLength() < size) {
     link.log().AppendLog("读取文件失败!");

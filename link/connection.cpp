@@ -2,13 +2,12 @@
 
 #include <array>
 
+#include "link/command_codes.h"
+
 namespace corvel::link {
 
 namespace {
 
-constexpr uint8_t kCmdHandshake = 0x11;
-constexpr uint8_t kCmdDisconnect = 0x12;
-constexpr uint8_t kCmdAfterHandshake = 0x81;
 constexpr uint64_t kResetPulseMicros = 40000;
 constexpr uint64_t kSettleMicros = 100000;
 
@@ -69,7 +68,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
   link_.responseArrived = 0;
   const uint8_t payload[4] = {static_cast<uint8_t>(password), static_cast<uint8_t>(password >> 8),
                               static_cast<uint8_t>(password >> 16), static_cast<uint8_t>(password >> 24)};
-  (void)link_.SendFrame(kCmdHandshake, payload, sizeof payload);
+  (void)link_.SendFrame(cmd::kHandshake, payload, sizeof payload);
   link_.WaitForFlag(link_.responseArrived, kHandshakeTimeoutSeconds);
 
   const uint8_t status = link_.StatusByte();
@@ -80,7 +79,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
     link_.log().AppendLog("芯片连接成功!");
     SetStage(ConnectionStage::kConnected);
     const uint8_t zero = 0;
-    (void)link_.SendFrame(kCmdAfterHandshake, &zero, 1);
+    (void)link_.SendFrame(cmd::kAfterHandshake, &zero, 1);
     return;
   }
 
@@ -88,7 +87,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
   link_.log().AppendLog("芯片连接失败!");
   link_.disconnectAcked = 0;
   const uint8_t zero = 0;
-  (void)link_.SendFrame(kCmdDisconnect, &zero, 1);
+  (void)link_.SendFrame(cmd::kDisconnect, &zero, 1);
   link_.WaitForFlag(link_.disconnectAcked, kDisconnectTimeoutSeconds);
   link_.rxIndex = 0;
   link_.synced = 0;
@@ -107,7 +106,7 @@ void Connection::Disconnect() {
   connectionState = kNotConnected;
   // Text mode is already on, so the boot loader's answer arrives as console text.
   const uint8_t zero = 0;
-  (void)link_.SendFrame(kCmdDisconnect, &zero, 1);
+  (void)link_.SendFrame(cmd::kDisconnect, &zero, 1);
   BackToText();
 }
 

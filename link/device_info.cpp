@@ -3,16 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "link/command_codes.h"
 #include "text/gbk.h"
 
 namespace corvel::link {
 
 namespace {
 
-constexpr uint8_t kCmdReadOtp = 0x26;
-constexpr uint8_t kCmdChipId = 0x15;
-constexpr uint8_t kCmdBootVersion = 0x13;
-constexpr uint8_t kCmdReadFlash = 0x2D;
 constexpr uint32_t kSerialOffset = 0x48;
 
 uint32_t Le32(const uint8_t* p) {
@@ -61,7 +58,7 @@ const RecordStrings* StringsFor(ImageKind kind) {
 bool ReadChipInfo(Link& link) {
   bool ok = true;
   const uint8_t otp[] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};  // page 1, 256 bytes from 0
-  uint8_t status = link.SendAndWait(kCmdReadOtp, otp, sizeof otp);
+  uint8_t status = link.SendAndWait(cmd::kReadOtp, otp, sizeof otp);
   link.log().AppendLog("芯片信息如下：");
   if (Answered(link, status, kSerialOffset + 4)) {
     link.log().AppendLog(Format("芯片序号 :0x%08X", Le32(link.ResponseData() + kSerialOffset)));
@@ -70,14 +67,14 @@ bool ReadChipInfo(Link& link) {
   }
 
   const uint8_t zero = 0;
-  status = link.SendAndWait(kCmdChipId, &zero, 1);
+  status = link.SendAndWait(cmd::kChipId, &zero, 1);
   if (Answered(link, status, 4)) {
     link.log().AppendLog(Format("芯片标识 :0x%08X", Le32(link.ResponseData())));
   } else {
     ok = false;
   }
 
-  status = link.SendAndWait(kCmdBootVersion, &zero, 1);
+  status = link.SendAndWait(cmd::kBootVersion, &zero, 1);
   if (Answered(link, status, 2)) {
     link.log().AppendLog(Format("Boot版本 :V%d.%d", link.ResponseData()[0], link.ResponseData()[1]));
   } else {
@@ -93,7 +90,7 @@ bool ReadChipInfo(Link& link) {
 bool ShowImageRecord(Link& link, uint32_t address, ImageKind kind) {
   const uint8_t payload[] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
                              static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 24), 0x10, 0x00};
-  const uint8_t status = link.SendAndWait(kCmdReadFlash, payload, sizeof payload);
+  const uint8_t status = link.SendAndWait(cmd::kReadFlash, payload, sizeof payload);
   if (!Answered(link, status, 16)) return false;
   const uint8_t* data = link.ResponseData();
   const uint32_t valid = Le32(data);
@@ -123,7 +120,7 @@ bool ReadOtpDump(Link& link, uint32_t address, uint16_t count, uint8_t page) {
                              static_cast<uint8_t>(address >> 8),
                              static_cast<uint8_t>(address >> 16),
                              static_cast<uint8_t>(address >> 24)};
-  const uint8_t status = link.SendAndWait(kCmdReadOtp, payload, sizeof payload);
+  const uint8_t status = link.SendAndWait(cmd::kReadOtp, payload, sizeof payload);
   if (!Answered(link, status, count)) {
     link.log().AppendLog("读取OTP失败!");
     return false;
@@ -145,7 +142,7 @@ bool ReadFactoryInfo(Link& link) { return ReadOtpDump(link, 0, 256, 1); }
 
 bool ReadMac(Link& link) {
   const uint8_t payload[] = {0x01, 0x04, 0x00, 0x48, 0x00, 0x00, 0x00};  // page 1, 4 bytes at 0x48
-  const uint8_t status = link.SendAndWait(kCmdReadOtp, payload, sizeof payload);
+  const uint8_t status = link.SendAndWait(cmd::kReadOtp, payload, sizeof payload);
   if (!Answered(link, status, 4)) return false;
   const uint8_t* d = link.ResponseData();
   link.log().AppendLog(Format("蓝牙MAC：0x2B80%02X%02X%02X%02X", d[3], d[2], d[1], d[0]));

@@ -1,11 +1,10 @@
 #include "program/chip_erase.h"
 
+#include "link/command_codes.h"
+
 namespace corvel::program {
 
 namespace {
-constexpr uint8_t kCmdErase = 0x20;
-constexpr uint8_t kCmdReadFlash = 0x2D;
-constexpr uint8_t kCmdSectorErase = 0x30;
 constexpr size_t kUserData1AddrOffset = 36;
 constexpr size_t kUserData1SizeOffset = 40;
 }  // namespace
@@ -13,7 +12,7 @@ constexpr size_t kUserData1SizeOffset = 40;
 bool EraseChip(link::Link& link) {
   link.log().AppendLog("正在全片擦出flash...");
   const uint8_t wholeChip = 0;
-  const bool ok = link.SendAndWait(kCmdErase, &wholeChip, 1) == 0;
+  const bool ok = link.SendAndWait(link::cmd::kErase, &wholeChip, 1) == 0;
   link.log().AppendLog(ok ? "擦出flash成功!" : "擦出flash失败!");
   return ok;
 }
@@ -21,7 +20,7 @@ bool EraseChip(link::Link& link) {
 bool EraseUserArea(link::Link& link) {
   link.log().AppendLog("正在擦除user数据区域...");
   const uint8_t read[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x01};  // the chip's partition record: 256 bytes at 0
-  if (link.SendAndWait(kCmdReadFlash, read, sizeof read) != 0) return false;
+  if (link.SendAndWait(link::cmd::kReadFlash, read, sizeof read) != 0) return false;
   if (link.ResponseDataLength() < kUserData1SizeOffset + 2) return false;  // never act on stale bytes
   const uint8_t* record = link.ResponseData();
   // The address as stored, and the low 16 bits of the size (a 64 KiB area
@@ -29,7 +28,7 @@ bool EraseUserArea(link::Link& link) {
   const uint8_t erase[] = {record[kUserData1AddrOffset],     record[kUserData1AddrOffset + 1],
                            record[kUserData1AddrOffset + 2], record[kUserData1AddrOffset + 3],
                            record[kUserData1SizeOffset],     record[kUserData1SizeOffset + 1]};
-  const bool ok = link.SendAndWait(kCmdSectorErase, erase, sizeof erase) == 0;
+  const bool ok = link.SendAndWait(link::cmd::kSectorErase, erase, sizeof erase) == 0;
   link.log().AppendLog(ok ? "擦出flash成功" : "擦出falsh失败");
   return ok;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "link/command_codes.h"
 #include "program/hex_reader.h"
 #include "program/image_tag.h"
 #include "program/user_data_reader.h"
@@ -10,10 +11,6 @@ namespace corvel::program {
 
 namespace {
 
-constexpr uint8_t kCmdSetRate = 0x83;
-constexpr uint8_t kCmdSectorErase = 0x30;
-constexpr uint8_t kCmdWriteFlash = 0x2C;
-constexpr uint8_t kCmdWriteAccess = 0x22;
 
 Result<PreparedImage> PrepareImage(const std::string& path, bool hex, ImageType type, const char* logLine) {
   Result<ImageBuffer> image = hex ? ReadHexImageFile(path) : ReadUserDataImageFile(path);
@@ -105,7 +102,7 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
 bool Download::SwitchRate(uint32_t rate) {
   const uint8_t payload[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
                               static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
-  if (link_.SendAndWait(kCmdSetRate, payload, sizeof payload) != 0) return false;
+  if (link_.SendAndWait(link::cmd::kSetRate, payload, sizeof payload) != 0) return false;
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass == 1 ? 2 * rate : rate;
   auto changed = link_.host().SetBaudRate(lineRate);
@@ -120,12 +117,12 @@ bool Download::WritePartition(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("正在写入分区信息...");
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
-  bool ok = link_.SendAndWait(kCmdSectorErase, erase, sizeof erase) == 0;
+  bool ok = link_.SendAndWait(link::cmd::kSectorErase, erase, sizeof erase) == 0;
   if (ok) {
     std::vector<uint8_t> payload = {0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(record.size()),
                                     static_cast<uint8_t>(record.size() >> 8)};
     payload.insert(payload.end(), record.begin(), record.end());
-    ok = link_.SendAndWait(kCmdWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+    ok = link_.SendAndWait(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
   }
   link_.log().AppendLog(ok ? "分区信息写入成功!" : "分区信息写入失败!");
   return ok;
@@ -136,7 +133,7 @@ bool Download::WriteAccess(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   std::vector<uint8_t> payload = {static_cast<uint8_t>(record.size())};
   payload.insert(payload.end(), record.begin(), record.end());
-  const bool ok = link_.SendAndWait(kCmdWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+  const bool ok = link_.SendAndWait(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
   link_.log().AppendLog(ok ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
   return ok;
 }

@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "link/command_codes.h"
 #include "link/crc16.h"
 
 namespace corvel::program {
 
 namespace {
 
-constexpr uint8_t kCmdErase = 0x20;
-constexpr uint8_t kCmdRequest = 0x23;
 constexpr uint8_t kStatusTooLarge = 1;
 constexpr uint8_t kStatusPartitionInvalid = 7;
 constexpr uint8_t kStatusEraseFailed = 9;
@@ -43,7 +42,7 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
 
   log.AppendLog("传输文件大小：" + std::to_string(length) + "Byte");
   log.AppendLog("正在擦出flash...");
-  switch (link.SendAndWait(kCmdErase, &typeByte, 1)) {
+  switch (link.SendAndWait(link::cmd::kErase, &typeByte, 1)) {
     case kStatusEraseFailed:
       log.AppendLog("擦除失败!");
       return TransferResult::kFailed;
@@ -59,7 +58,7 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
   if (control.aborted) return TransferResult::kAborted;
 
   log.AppendLog("正在请求传输...");
-  switch (link.SendAndWait(kCmdRequest, request, sizeof request)) {
+  switch (link.SendAndWait(link::cmd::kRequestTransfer, request, sizeof request)) {
     case kStatusPartitionInvalid:
       log.AppendLog("分区信息无效!");
       return TransferResult::kFailed;

@@ -4,18 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "link/command_codes.h"
 #include "tools/extension_context.h"
 
 namespace corvel::tools::detail {
 namespace {
 
-constexpr uint8_t kCmdErase = 0x20;
-constexpr uint8_t kCmdPageErase = 0x2B;
-constexpr uint8_t kCmdSectorErase = 0x30;
-constexpr uint8_t kCmdReadFlash = 0x2D;
-constexpr uint8_t kCmdWriteFlash = 0x2C;
-constexpr uint8_t kCmdReadRegister = 0x29;
-constexpr uint8_t kCmdWriteRegister = 0x2A;
 constexpr uint32_t kPageSize = 256;
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kMaxFlashTransfer = 256;
@@ -54,7 +48,7 @@ ExtensionOutcome FullErase(ExtensionContext& c) {
 
   const uint32_t t0 = TickMillis(c.link());
   const uint8_t wholeChip = 0;
-  if (c.link().SendAndWait(kCmdErase, &wholeChip, 1) != 0) return ExtensionOutcome::kFailed;
+  if (c.link().SendAndWait(link::cmd::kErase, &wholeChip, 1) != 0) return ExtensionOutcome::kFailed;
   c.Line("擦出flash完成!");
   // The time covers the exchange and the completion line, as a 32-bit tick
   // difference (right across its wrap).
@@ -66,11 +60,11 @@ ExtensionOutcome FullErase(ExtensionContext& c) {
 }
 
 ExtensionOutcome PageErase(ExtensionContext& c) {
-  return EraseBlocks(c, kPageSize, kCmdPageErase, "长度参数非法，请输入256的整数倍且大于256!", "页擦出FLASH!");
+  return EraseBlocks(c, kPageSize, link::cmd::kPageErase, "长度参数非法，请输入256的整数倍且大于256!", "页擦出FLASH!");
 }
 
 ExtensionOutcome SectorErase(ExtensionContext& c) {
-  return EraseBlocks(c, kSectorSize, kCmdSectorErase, "长度参数非法，请输入4096的整数倍且大于4096!",
+  return EraseBlocks(c, kSectorSize, link::cmd::kSectorErase, "长度参数非法，请输入4096的整数倍且大于4096!",
                      "块擦出FLASH!");
 }
 
@@ -83,7 +77,7 @@ ExtensionOutcome ReadFlash(ExtensionContext& c) {
 
   uint8_t payload[kAddressLengthPayload];
   PutAddressLength(payload, c.address, c.length);
-  const uint8_t status = c.link().SendAndWait(kCmdReadFlash, payload, sizeof payload);
+  const uint8_t status = c.link().SendAndWait(link::cmd::kReadFlash, payload, sizeof payload);
   // A short answer is a failure: the rest would be stale buffer bytes.
   if (status != 0 || c.link().ResponseDataLength() < c.length) {
     c.Line("读取失败!");
@@ -109,7 +103,7 @@ ExtensionOutcome WriteFlash(ExtensionContext& c) {
   PutAddressLength(payload.data(), c.address, static_cast<uint32_t>(bytes.size()));
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kAddressLengthPayload);
   const auto length = static_cast<uint16_t>(kAddressLengthPayload + bytes.size());
-  const bool ok = c.link().SendAndWait(kCmdWriteFlash, payload.data(), length) == 0;
+  const bool ok = c.link().SendAndWait(link::cmd::kWriteFlash, payload.data(), length) == 0;
   c.Line(ok ? "写入flash成功" : "写入falsh失败");
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
@@ -121,7 +115,7 @@ ExtensionOutcome ReadRegister(ExtensionContext& c) {
 
   uint8_t payload[4];
   PutLe32(payload, c.address);
-  const uint8_t status = c.link().SendAndWait(kCmdReadRegister, payload, sizeof payload);
+  const uint8_t status = c.link().SendAndWait(link::cmd::kReadRegister, payload, sizeof payload);
   // Failure, or an answer without its four bytes: no line, the edit keeps its text.
   if (status != 0 || c.link().ResponseDataLength() < 4) return ExtensionOutcome::kFailed;
   const uint8_t* d = c.link().ResponseData();
@@ -142,7 +136,7 @@ ExtensionOutcome WriteRegister(ExtensionContext& c) {
   uint8_t payload[8];
   PutLe32(payload, c.address);
   PutLe32(payload + 4, c.value);
-  if (c.link().SendAndWait(kCmdWriteRegister, payload, sizeof payload) != 0) return ExtensionOutcome::kFailed;
+  if (c.link().SendAndWait(link::cmd::kWriteRegister, payload, sizeof payload) != 0) return ExtensionOutcome::kFailed;
   c.Line("写入成功!");
   return ExtensionOutcome::kDone;
 }

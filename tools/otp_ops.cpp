@@ -5,15 +5,12 @@
 #include <array>
 #include <string>
 
+#include "link/command_codes.h"
 #include "tools/extension_context.h"
 
 namespace corvel::tools::detail {
 namespace {
 
-constexpr uint8_t kCmdReadOtp = 0x26;
-constexpr uint8_t kCmdWriteOtp = 0x27;
-constexpr uint8_t kCmdLockOtp = 0x28;
-constexpr uint8_t kCmdEraseOtp = 0x2F;
 constexpr uint32_t kMaxOtpAddress = 512;  // inclusive
 constexpr uint32_t kMaxOtpWrite = 256;
 // A response frame carries at most this many data bytes after its status byte.
@@ -56,7 +53,7 @@ ExtensionOutcome ReadOtp(ExtensionContext& c) {
 
   uint8_t payload[kOtpHeader];
   PutOtpHeader(payload, page, c.length, c.address);
-  const uint8_t status = c.link().SendAndWait(kCmdReadOtp, payload, sizeof payload);
+  const uint8_t status = c.link().SendAndWait(link::cmd::kReadOtp, payload, sizeof payload);
   // Failure and a short answer alike: no further line.
   if (status != 0 || c.link().ResponseDataLength() < c.length) return ExtensionOutcome::kFailed;
   c.Line(DumpLine(c.link().ResponseData(), c.length));
@@ -82,7 +79,7 @@ ExtensionOutcome WriteOtp(ExtensionContext& c) {
   PutOtpHeader(payload.data(), page, static_cast<uint32_t>(bytes.size()), c.address);
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kOtpHeader);
   const auto length = static_cast<uint16_t>(kOtpHeader + bytes.size());
-  const bool ok = c.link().SendAndWait(kCmdWriteOtp, payload.data(), length) == 0;
+  const bool ok = c.link().SendAndWait(link::cmd::kWriteOtp, payload.data(), length) == 0;
   c.Line(ok ? "写入OTP成功" : "写入OTP失败");
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
@@ -97,7 +94,7 @@ ExtensionOutcome LockOtp(ExtensionContext& c) {
     return ExtensionOutcome::kCancelled;
   }
   if (c.CheckOnly()) return c.Passed();
-  return SendPageCommand(c, kCmdLockOtp, page, "锁定OTP成功!", "锁定OTP失败!");
+  return SendPageCommand(c, link::cmd::kLockOtp, page, "锁定OTP成功!", "锁定OTP失败!");
 }
 
 ExtensionOutcome EraseOtp(ExtensionContext& c) {
@@ -105,7 +102,7 @@ ExtensionOutcome EraseOtp(ExtensionContext& c) {
   const uint8_t page = PageOf(c);
   if (page == 0) return c.Refuse(kPageRefusal);
   if (c.CheckOnly()) return c.Passed();
-  return SendPageCommand(c, kCmdEraseOtp, page, "擦出OTP成功!", "擦出OTP失败!");
+  return SendPageCommand(c, link::cmd::kEraseOtp, page, "擦出OTP成功!", "擦出OTP失败!");
 }
 
 }  // namespace corvel::tools::detail
