@@ -1,0 +1,31 @@
+#include "app/about_dialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/control_table.h"
+#include "app/dialog_units.h"
+
+namespace corvel::app {
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("关于 Pellamy"));
+  setFont(DialogFont(kFontPointSize));
+  const DialogUnits units(font());
+  setFixedSize(units.ToPixelsX(235), units.ToPixelsY(55));
+
+  auto* icon = new QLabel(this);
+  icon->setPixmap(windowIcon().pixmap(32, 32));
+  icon->move(units.ToPixelsX(11), units.ToPixelsY(17));
+  icon->resize(32, 32);
+  auto* text = new QLabel(QStringLiteral("Pellamy 1.0 版"), this);
+  text->move(units.ToPixelsX(40), units.ToPixelsY(10));
+  text->adjustSize();
+  auto* ok = new QPushButton(QStringLiteral("确定"), this);
+  ok->setObjectName(QStringLiteral("1"));
+  ok->setGeometry(units.ToPixels(178, 7, 50, 14));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+}  // namespace corvel::app

@@ -1,0 +1,66 @@
+#include "app/custom_baud_dialog.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/dialog_units.h"
+#include "app/prompter.h"
+
+namespace corvel::app {
+
+CustomBaudDialog::CustomBaudDialog(Prompter& prompter, QWidget* parent) : QDialog(parent), prompter_(prompter) {
+  setWindowTitle(QStringLiteral("Custom baudrate"));
+  setFont(DialogFont(10));
+  const DialogUnits units(font());
+  setFixedSize(units.ToPixelsX(187), units.ToPixelsY(55));
+
+  auto* label = new QLabel(QStringLiteral("Please input the custom baud rate:"), this);
+  label->setGeometry(units.ToPixels(13, 11, 142, 8 + 2));
+  edit_ = new QLineEdit(this);
+  edit_->setObjectName(QStringLiteral("1038"));
+  edit_->setGeometry(units.ToPixels(12, 22, 162, 12));
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  ok->setObjectName(QStringLiteral("1060"));
+  ok->setGeometry(units.ToPixels(35, 36, 50, 13));
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel->setObjectName(QStringLiteral("1061"));
+  cancel->setGeometry(units.ToPixels(90, 36, 50, 13));
+  // Enter in the edit takes what was typed, as OK does; dropping it would
+  // leave the user with rate 0 and no word why.
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &CustomBaudDialog::OnOk);
+  connect(cancel, &QPushButton::clicked, this, &CustomBaudDialog::OnCancel);
+}
+
+void CustomBaudDialog::OnOk() {
+  enteredText_ = edit_->text();
+  if (enteredText_.isEmpty()) prompter_.ShowMessage(this, QStringLiteral("please input a number!"));
+  closingByButton_ = true;
+  done(QDialog::Accepted);
+}
+
+void CustomBaudDialog::OnCancel() {
+  prompter_.ShowMessage(this, QStringLiteral("It's none!"));
+  closingByButton_ = true;
+  done(QDialog::Rejected);
+}
+
+void CustomBaudDialog::closeEvent(QCloseEvent* event) {
+  if (!closingByButton_) prompter_.ShowMessage(this, QStringLiteral("It's none!"));
+  QDialog::closeEvent(event);
+}
+
+void CustomBaudDialog::keyPressEvent(QKeyEvent* event) {
+  // Escape leaves without a message and without the text.
+  if (event->key() == Qt::Key_Escape) {
+    closingByButton_ = true;
+    done(QDialog::Rejected);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace corvel::app

@@ -1,0 +1,36 @@
+// The custom baud rate dialog (template 137): one edit, OK and Cancel. Only
+// the entered text matters; it is not checked to be a number.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+
+namespace corvel::app {
+
+class Prompter;
+
+class CustomBaudDialog : public QDialog {
+  Q_OBJECT
+ public:
+  CustomBaudDialog(Prompter& prompter, QWidget* parent = nullptr);
+
+  const QString& enteredText() const { return enteredText_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void OnOk();
+  void OnCancel();
+
+  Prompter& prompter_;
+  QLineEdit* edit_ = nullptr;
+  QString enteredText_;
+  bool closingByButton_ = false;
+};
+
+}  // namespace corvel::app

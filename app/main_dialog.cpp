@@ -1,0 +1,298 @@
+#include "app/main_dialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPalette>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/about_dialog.h"
+#include "app/log_pane.h"
+#include "app/prompter.h"
+
+namespace corvel::app {
+
+namespace {
+
+constexpr int kIdSlots = 1110;
+constexpr const char* kErasedPasswordText = "0xFFFFFFFF";
+
+// A closed drop-down shows one line; the template's height is its list's.
+constexpr int kComboHeightDlu = 12;
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, QWidget* parent)
+    : QWidget(parent),
+      prompter_(prompter),
+      scanner_(std::move(portLister)),
+      units_(DialogFont(kFontPointSize)),
+      controls_(kIdSlots, nullptr) {
+  setWindowTitle(Text(kWindowTitle));
+  setFont(DialogFont(kFontPointSize));
+  BuildControls();
+  log_ = std::make_unique<log::Log>(*logPane_);
+  WireHandlers();
+
+  ScanPorts(scanner_.ScanNow());
+  FillRateLists();
+  auto* progress = qobject_cast<QProgressBar*>(control(1036));
+  progress->setRange(0, 100);
+  progress->setValue(0);
+
+  // The rescan worker starts one second after the window opens.
+  rescanStart_.setSingleShot(true);
+  connect(&rescanStart_, &QTimer::timeout, this, [this] { scanner_.Start(); });
+  rescanStart_.start(kRescanDelayMs);
+
+  setFixedSize(NarrowWidth(), units_.ToPixelsY(kDialogHeightDlu));
+  move(kDialogX, kDialogY);
+}
+
+MainDialog::~MainDialog() = default;
+
+QWidget* MainDialog::control(int id) const {
+  return id > 0 && id < kIdSlots ? controls_[static_cast<size_t>(id)] : nullptr;
+}
+QPushButton* MainDialog::button(int id) const { return qobject_cast<QPushButton*>(control(id)); }
+QCheckBox* MainDialog::checkBox(int id) const { return qobject_cast<QCheckBox*>(control(id)); }
+QComboBox* MainDialog::combo(int id) const { return qobject_cast<QComboBox*>(control(id)); }
+QLineEdit* MainDialog::edit(int id) const { return qobject_cast<QLineEdit*>(control(id)); }
+
+int MainDialog::ExtensionAreaWidth() const {
+  return (kExtensionAreaWidthPx * units_.baseX() + kTemplateFontBaseX / 2) / kTemplateFontBaseX;
+}
+
+int MainDialog::NarrowWidth() const { return units_.ToPixelsX(kDialogWidthDlu) - ExtensionAreaWidth(); }
+
+void MainDialog::BuildControls() {
+  for (const ControlSpec& spec : MainDialogControls()) {
+    QWidget* widget = nullptr;
+    QRect rect = units_.ToPixels(spec.x, spec.y, spec.w, spec.h);
+    const QString caption = Text(spec.caption);
+    switch (spec.kind) {
+      case ControlKind::kGroupBox: widget = new QGroupBox(caption, this); break;
+      case ControlKind::kStatic: widget = new QLabel(caption, this); break;
+      case ControlKind::kEdit: widget = new QLineEdit(caption, this); break;
+      case ControlKind::kLogEdit:
+        logPane_ = new LogPane(this);
+        widget = logPane_;
+        break;
+      case ControlKind::kProgress: {
+        auto* bar = new QProgressBar(this);
+        bar->setTextVisible(false);
+        widget = bar;
+        break;
+      }
+      case ControlKind::kCheckBox: widget = new QCheckBox(caption, this); break;
+      case ControlKind::kPushButton: {
+        auto* pushButton = new QPushButton(caption, this);
+        pushButton->setAutoDefault(false);
+        widget = pushButton;
+        break;
+      }
+      case ControlKind::kCombo:
+      case ControlKind::kSortedCombo: {
+        auto* box = new QComboBox(this);
+        box->setMaxVisibleItems(std::max(1, spec.h / kComboHeightDlu));
+        rect.setHeight(std::max(units_.ToPixelsY(kComboHeightDlu), box->sizeHint().height()));
+        widget = box;
+        break;
+      }
+    }
+    widget->setGeometry(rect);
+    widget->setVisible(spec.visible);
+    widget->setEnabled(spec.enabled);
+    if (spec.kind == ControlKind::kGroupBox) widget->lower();
+    if (spec.id != 0) {
+      widget->setObjectName(QString::number(spec.id));
+      controls_[static_cast<size_t>(spec.id)] = widget;
+    }
+  }
+
+  // The password: blue on a pale rose ground.
+  QLineEdit* password = edit(1096);
+  QPalette palette = password->palette();
+  palette.setColor(QPalette::Text, QColor(0, 0, 255));
+  palette.setColor(QPalette::Base, QColor(255, 250, 250));
+  password->setPalette(palette);
+
+  for (const char* option : kExtensionOptions) combo(1005)->addItem(Text(option));
+  combo(1005)->setCurrentIndex(-1);
+  for (const char* page : kOtpPages) combo(1006)->addItem(Text(page));
+  combo(1006)->setCurrentIndex(-1);
+}
+
+void MainDialog::FillRateLists() {
+  QComboBox* baud = combo(1002);
+  baud->addItem(Text(kCustomRateItem));
+  for (const char* rate : kBaudRates) baud->addItem(Text(rate));
+  baud->setCurrentIndex(1);
+  QComboBox* speedUp = combo(1003);
+  for (const char* rate : kSpeedUpRates) speedUp->addItem(Text(rate));
+  speedUp->setCurrentIndex(kSpeedUpDefaultIndex);
+  edit(1096)->setText(Text(kErasedPasswordText));
+}
+
+void MainDialog::WireHandlers() {
+  aboutAction_ = new QAction(QStringLiteral("关于 Pellamy(&A)..."), this);
+  connect(aboutAction_, &QAction::triggered, this, &MainDialog::ShowAbout);
+  extensionAction_ = new QAction(QStringLiteral("扩展区"), this);
+  extensionAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  extensionAction_->setShortcutContext(Qt::WindowShortcut);
+  extensionAction_->setCheckable(true);
+  connect(extensionAction_, &QAction::triggered, this, [this](bool on) { SetExtensionAreaShown(on); });
+  addAction(extensionAction_);
+
+  connect(&scanner_, &PortScanner::PortsFound, this, [this](const QStringList& ports) { ScanPorts(ports); });
+  connect(combo(1002), &QComboBox::activated, this, &MainDialog::OnBaudSelChange);
+  connect(combo(1005), &QComboBox::activated, this, &MainDialog::OnOptionChanged);
+  connect(checkBox(1069), &QCheckBox::clicked, this, &MainDialog::OnMoreFirmware);
+  connect(checkBox(1068), &QCheckBox::clicked, this, &MainDialog::OnSpeedUp);
+  connect(checkBox(1059), &QCheckBox::toggled, this, [this](bool on) { log_->SetFrameEcho(on); });
+  for (int id : {1067, 1072, 1071, 1070}) {
+    connect(button(id), &QPushButton::clicked, this, [this, id] { OnSelectFile(id); });
+  }
+  connect(button(1035), &QPushButton::clicked, this, [this] { log_->ClearLog(); });
+}
+
+void MainDialog::SetExtensionAreaShown(bool shown) {
+  if (shown == extensionShown_) return;
+  extensionShown_ = shown;
+  extensionAction_->setChecked(shown);
+  for (int id : kExtensionAreaIds) control(id)->setVisible(shown);
+  setFixedSize(shown ? NarrowWidth() + ExtensionAreaWidth() : NarrowWidth(), height());
+}
+
+void MainDialog::ShowAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(aboutAction_);
+  menu.addSeparator();
+  menu.addAction(extensionAction_);
+  menu.exec(event->globalPos());
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape: close(); return;
+    // Enter never ends the program: a stray press would drop the port and
+    // the log in the middle of work.
+    case Qt::Key_Return:
+    case Qt::Key_Enter: event->accept(); return;
+    default: QWidget::keyPressEvent(event);
+  }
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) { event->accept(); }
+
+void MainDialog::ScanPorts(const QStringList& found) {
+  QComboBox* ports = combo(1004);
+  // Items are added and removed one by one, so a selected port that is still
+  // there stays selected.
+  const QString selectedPort = ports->currentIndex() >= 0 ? ports->currentText() : QString();
+  for (int i = ports->count() - 1; i >= 0; --i) {
+    if (!found.contains(ports->itemText(i))) ports->removeItem(i);
+  }
+  // A removed selection leaves nothing selected, not its neighbour.
+  if (!selectedPort.isEmpty() && !found.contains(selectedPort)) ports->setCurrentIndex(-1);
+  for (const QString& port : found) {
+    if (ports->findText(port, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) continue;
+    int at = 0;
+    while (at < ports->count() && QString::compare(ports->itemText(at), port, Qt::CaseInsensitive) < 0) ++at;
+    const int selected = ports->currentIndex();
+    ports->insertItem(at, port);
+    if (selected < 0) ports->setCurrentIndex(-1);
+  }
+}
+
+bool MainDialog::ReadBaudRate() {
+  const int index = combo(1002)->currentIndex();
+  if (index < 0) {
+    prompter_.ShowMessage(this, QStringLiteral("请选择波特率"));
+    return false;
+  }
+  if (index == 0) {
+    // Leading blanks, then decimal digits up to the first other character.
+    const QString text = customRateText_.trimmed();
+    uint64_t rate = 0;
+    for (QChar c : text) {
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) break;
+      rate = std::min<uint64_t>(rate * 10 + static_cast<uint64_t>(c.unicode() - '0'), UINT32_MAX);
+    }
+    currentBaudRate_ = static_cast<uint32_t>(rate);
+    return true;
+  }
+  currentBaudRate_ = combo(1002)->itemText(index).toUInt();
+  return true;
+}
+
+void MainDialog::OnBaudSelChange(int index) {
+  if (index != 0) return;
+  customRateText_ = prompter_.AskCustomBaudRate(this);
+  QComboBox* baud = combo(1002);
+  baud->setItemText(0, customRateText_.isEmpty() ? Text(kCustomRateItem) : customRateText_);
+  baud->setCurrentIndex(0);
+}
+
+void MainDialog::OnMoreFirmware() {
+  const bool shown = checkBox(1069)->isChecked();
+  for (int id : kMoreFirmwareIds) control(id)->setVisible(shown);
+}
+
+void MainDialog::OnSpeedUp() { combo(1003)->setVisible(checkBox(1068)->isChecked()); }
+
+void MainDialog::OnSelectFile(int buttonId) {
+  struct Row {
+    int button;
+    int pathEdit;
+    QString MainDialog::*path;
+    bool hex;
+  };
+  static const Row kRows[] = {
+      {1067, 1014, &MainDialog::appPath_, true},
+      {1072, 1015, &MainDialog::stackPath_, true},
+      {1071, 1016, &MainDialog::bootPath_, true},
+      {1070, 1017, &MainDialog::userDataPath_, false},
+  };
+  for (const Row& row : kRows) {
+    if (row.button != buttonId) continue;
+    // Linux file names are case-sensitive: offer both spellings of the extension.
+    const QString chosen =
+        row.hex ? prompter_.AskOpenFileName(this, QStringLiteral("HEX"),
+                                            QStringLiteral("Register Config Files (*.HEX *.hex);;All Files (*)"))
+                : prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
+                                            QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+    if (chosen.isEmpty()) return;
+    this->*row.path = chosen;
+    edit(row.pathEdit)->setText(chosen);
+    return;
+  }
+}
+
+void MainDialog::OnOptionChanged(int index) {
+  if (index < 0 || index >= static_cast<int>(kOptionInputs.size())) return;
+  const OptionInputs& inputs = kOptionInputs[static_cast<size_t>(index)];
+  control(1006)->setEnabled(inputs.page);
+  control(1021)->setEnabled(inputs.address);
+  control(1022)->setEnabled(inputs.data);
+  control(1023)->setEnabled(inputs.length);
+  control(1024)->setEnabled(false);
+  control(1041)->setEnabled(inputs.load);
+}
+
+}  // namespace corvel::app

@@ -1,0 +1,158 @@
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/custom_baud_dialog.h"
+#include "app/main_dialog.h"
+#include "tests/app/scripted_prompter.h"
+
+namespace corvel::app {
+namespace {
+
+class PortSelectionTest : public ::testing::Test {
+ protected:
+  void ChooseBaud(int index) {
+    dialog.combo(1002)->setCurrentIndex(index);
+    emit dialog.combo(1002)->activated(index);
+  }
+
+  testing::ScriptedPrompter prompter;
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; }};
+};
+
+TEST_F(PortSelectionTest, BaudListAndTheCustomEntry) {
+  QComboBox* baud = dialog.combo(1002);
+  ASSERT_EQ(baud->count(), 5);
+  EXPECT_EQ(baud->itemText(0), QStringLiteral("custorm"));
+  EXPECT_EQ(baud->currentText(), QStringLiteral("115200"));
+  ASSERT_TRUE(dialog.ReadBaudRate());
+  EXPECT_EQ(dialog.currentBaudRate(), 115200u);
+
+  struct Row {
+    QString entered, item;
+    uint32_t rate;
+  };
+  const Row rows[] = {
+      {QStringLiteral("921600"), QStringLiteral("921600"), 921600},
+      {QString(), QStringLiteral("custorm"), 0},  // cancelled or nothing typed
+      {QStringLiteral("abc"), QStringLiteral("abc"), 0},
+      {QStringLiteral("  57600x"), QStringLiteral("  57600x"), 57600},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.entered.toStdString());
+    ChooseBaud(3);
+    prompter.customRates.push_back(row.entered);
+    ChooseBaud(0);
+    EXPECT_EQ(baud->itemText(0), row.item);
+    EXPECT_EQ(baud->currentIndex(), 0);
+    ASSERT_TRUE(dialog.ReadBaudRate());
+    EXPECT_EQ(dialog.currentBaudRate(), row.rate);
+  }
+  ChooseBaud(4);
+  ASSERT_TRUE(dialog.ReadBaudRate());
+  EXPECT_EQ(dialog.currentBaudRate(), 1000000u);
+
+  baud->setCurrentIndex(-1);
+  EXPECT_FALSE(dialog.ReadBaudRate());
+  EXPECT_EQ(prompter.messages, QStringList{QString::fromUtf8("请选择波特率")});
+  EXPECT_EQ(prompter.titles, QStringList{QStringLiteral("Pellamy")});
+}
+
+TEST_F(PortSelectionTest, CustomBaudDialogButtons) {
+  struct Row {
+    const char* name;
+    QString typed;
+    const char* button;  // null: the close box
+    QString entered;
+    QStringList messages;
+  };
+  const Row rows[] = {
+      {"ok", QStringLiteral("921600"), "1060", QStringLiteral("921600"), {}},
+      {"ok empty", QString(), "1060", QString(), {QStringLiteral("please input a number!")}},
+      {"cancel", QStringLiteral("9600"), "1061", QString(), {QStringLiteral("It's none!")}},
+      {"close box", QStringLiteral("9600"), nullptr, QString(), {QStringLiteral("It's none!")}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing::ScriptedPrompter answers;
+    CustomBaudDialog custom(answers);
+    custom.show();
+    custom.findChild<QLineEdit*>(QStringLiteral("1038"))->setText(row.typed);
+    if (row.button != nullptr) {
+      custom.findChild<QPushButton*>(QString::fromLatin1(row.button))->click();
+    } else {
+      custom.close();
+    }
+    EXPECT_FALSE(custom.isVisible());
+    EXPECT_EQ(custom.enteredText(), row.entered);
+    EXPECT_EQ(answers.messages, row.messages);
+  }
+}
+
+TEST_F(PortSelectionTest, EnterTakesTheTextAndEscapeDropsIt) {
+  testing::ScriptedPrompter answers;
+  CustomBaudDialog enter(answers);
+  enter.show();
+  auto* edit = enter.findChild<QLineEdit*>(QStringLiteral("1038"));
+  edit->setFocus();
+  edit->setText(QStringLiteral("460800"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(enter.enteredText(), QStringLiteral("460800"));
+
+  CustomBaudDialog escape(answers);
+  escape.show();
+  escape.findChild<QLineEdit*>(QStringLiteral("1038"))->setText(QStringLiteral("460800"));
+  QTest::keyClick(&escape, Qt::Key_Escape);
+  EXPECT_FALSE(escape.isVisible());
+  EXPECT_TRUE(escape.enteredText().isEmpty());
+  EXPECT_TRUE(answers.messages.isEmpty());
+}
+
+TEST_F(PortSelectionTest, PortListFollowsTheSystemAndKeepsTheSelection) {
+  QComboBox* ports = dialog.combo(1004);
+  ASSERT_EQ(ports->count(), 1);
+  EXPECT_EQ(ports->currentIndex(), -1);  // the user picks
+
+  dialog.ScanPorts({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyACM0"), QStringLiteral("/dev/ttyS1")});
+  ASSERT_EQ(ports->count(), 3);
+  EXPECT_EQ(ports->itemText(0), QStringLiteral("/dev/ttyACM0"));
+  EXPECT_EQ(ports->itemText(2), QStringLiteral("/dev/ttyUSB0"));
+  EXPECT_EQ(ports->currentIndex(), -1);
+
+  ports->setCurrentIndex(2);
+  dialog.ScanPorts({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyAMA0")});
+  EXPECT_EQ(ports->count(), 2);
+  EXPECT_EQ(ports->currentText(), QStringLiteral("/dev/ttyUSB0"));
+
+  dialog.ScanPorts({QStringLiteral("/dev/ttyAMA0")});
+  EXPECT_EQ(ports->count(), 1);
+  EXPECT_EQ(ports->currentIndex(), -1);  // the selected port went away
+}
+
+TEST(PortScannerTest, ScansOnItsWorkerUntilPaused) {
+  std::atomic<int> scans{0};
+  PortScanner scanner([&] {
+    ++scans;
+    return std::vector<std::string>{"/dev/ttyUSB" + std::to_string(scans.load())};
+  });
+  QSignalSpy found(&scanner, &PortScanner::PortsFound);
+  scanner.Start(10);
+  ASSERT_TRUE(found.wait(2000));
+  EXPECT_TRUE(found.last().at(0).toStringList().first().startsWith(QStringLiteral("/dev/ttyUSB")));
+  scanner.Pause();
+  QTest::qWait(30);  // a scan in flight when paused may still finish
+  found.clear();
+  const int before = scans.load();
+  QTest::qWait(100);
+  EXPECT_LE(scans.load(), before + 1);
+  EXPECT_TRUE(found.isEmpty());
+  scanner.Resume();
+  EXPECT_TRUE(found.wait(2000));
+}
+
+}  // namespace
+}  // namespace corvel::app
