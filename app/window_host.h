@@ -12,35 +12,22 @@
 #include <functional>
 #include <string>
 
-#include "link/host.h"
-#include "link/link.h"
+#include "app/window_port.h"
 #include "serial/serial_port.h"
 
 namespace corvel::app {
 
-class WindowHost : public QObject, public link::Host, public serial::PortEvents {
+class WindowHost : public QObject, public WindowPort, public serial::PortEvents {
   Q_OBJECT
  public:
   explicit WindowHost(QObject* parent = nullptr);
   ~WindowHost() override;
 
-  // Where received bytes go (text mode: the console text; else frames).
-  void SetLink(link::Link* link) { link_ = link; }
-
-  // Opens the port and starts its monitor; false when the device is absent
-  // or in use. A configuration step that fails goes to onPortError and the
-  // port still counts as open.
-  bool OpenPort(const std::string& path, uint32_t baud);
-  // Asks the monitor to finish and close the port; returns at once.
-  void RequestStop();
-  bool IsOpen() const { return port_.IsOpen(); }
-
-  // Set while the window closes: every wait ends at once.
-  void SetClosing() { closing_ = true; }
-
-  // Window thread. The configuration error texts, and the port going away.
-  std::function<void(const std::string& text)> onPortError;
-  std::function<void(const std::string& reason)> onPortLost;
+  // WindowPort
+  void SetLink(link::Link* link) override { link_ = link; }
+  bool OpenPort(const std::string& path, uint32_t baud) override;
+  void RequestStop() override;
+  void SetClosing() override { closing_ = true; }
 
   // link::Host
   bool QueueWrite(const uint8_t* data, size_t length) override;

@@ -1,0 +1,33 @@
+// What the window needs from its port besides the link's host interface:
+// open, stop, and the two port notices. The real one is WindowHost over a
+// serial port; tests put a scripted chip behind it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/host.h"
+#include "link/link.h"
+
+namespace corvel::app {
+
+class WindowPort : public link::Host {
+ public:
+  // Where received bytes go (text mode: the console text; else frames).
+  virtual void SetLink(link::Link* link) = 0;
+  // Opens the port and starts its monitor; false when the device is absent
+  // or in use. A configuration step that fails goes to onPortError and the
+  // port still counts as open.
+  virtual bool OpenPort(const std::string& path, uint32_t baud) = 0;
+  // Asks the port to finish its writes and close; returns at once.
+  virtual void RequestStop() = 0;
+  // Set while the window closes: every wait ends at once.
+  virtual void SetClosing() = 0;
+
+  // Called on the window's thread.
+  std::function<void(const std::string& text)> onPortError;
+  std::function<void(const std::string& reason)> onPortLost;
+};
+
+}  // namespace corvel::app
