@@ -32,9 +32,11 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 }  // namespace
 
-MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, QWidget* parent)
+MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::unique_ptr<WindowPort> port,
+                       QWidget* parent)
     : QWidget(parent),
       prompter_(prompter),
+      port_(std::move(port)),
       scanner_(std::move(portLister)),
       units_(DialogFont(kFontPointSize)),
       controls_(kIdSlots, nullptr) {
@@ -42,7 +44,12 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, QWidg
   setFont(DialogFont(kFontPointSize));
   BuildControls();
   log_ = std::make_unique<log::Log>(*logPane_);
+  link_ = std::make_unique<link::Link>(*port_, *log_);
+  connection_ = std::make_unique<link::Connection>(*link_);
+  download_ = std::make_unique<program::Download>(*link_, *connection_);
+  port_->SetLink(link_.get());
   WireHandlers();
+  WireOperations();
 
   ScanPorts(scanner_.ScanNow());
   FillRateLists();
@@ -59,7 +66,10 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, QWidg
   move(kDialogX, kDialogY);
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+  // Received bytes that are still queued must not reach the link as it goes.
+  port_->SetLink(nullptr);
+}
 
 QWidget* MainDialog::control(int id) const {
   return id > 0 && id < kIdSlots ? controls_[static_cast<size_t>(id)] : nullptr;
@@ -198,7 +208,6 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
   }
 }
 
-void MainDialog::closeEvent(QCloseEvent* event) { event->accept(); }
 
 void MainDialog::ScanPorts(const QStringList& found) {
   QComboBox* ports = combo(1004);

@@ -9,13 +9,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/control_table.h"
 #include "app/dialog_units.h"
 #include "app/port_scanner.h"
+#include "app/window_port.h"
+#include "config/record_file.h"
+#include "link/connection.h"
+#include "link/link.h"
 #include "log/log.h"
+#include "program/download.h"
 
 class QAction;
 class QCheckBox;
@@ -34,7 +40,8 @@ class MainDialog : public QWidget {
  public:
   static constexpr int kRescanDelayMs = 1000;
 
-  MainDialog(Prompter& prompter, PortScanner::Lister portLister, QWidget* parent = nullptr);
+  MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::unique_ptr<WindowPort> port,
+             QWidget* parent = nullptr);
   ~MainDialog() override;
 
   // Controls by id ("1065"); null for an id the dialog does not have.
@@ -61,6 +68,19 @@ class MainDialog : public QWidget {
   bool ReadBaudRate();
   uint32_t currentBaudRate() const { return currentBaudRate_; }
 
+  link::Link& link() { return *link_; }
+  link::Connection& connection() { return *connection_; }
+  // True while a chip operation waits for the chip.
+  bool operationRunning() const { return operationRunning_; }
+  const std::vector<uint8_t>& partitionRecord() const { return partitionRecord_; }
+  const std::vector<uint8_t>& accessRecord() const { return accessRecord_; }
+  // The extension area's loaded bytes; nothing loaded until the first load.
+  const std::optional<std::vector<uint8_t>>& loadedData() const { return loadedData_; }
+
+  // Where the read buttons write their files: next to the executable, or
+  // the current folder where that one cannot be written.
+  static QString RecordFolder();
+
   // Selected files of the firmware rows (empty: none chosen).
   const QString& appPath() const { return appPath_; }
   const QString& stackPath() const { return stackPath_; }
@@ -84,7 +104,26 @@ class MainDialog : public QWidget {
   void OnSelectFile(int buttonId);
   void OnOptionChanged(int index);
 
+  // main_dialog_operations.cpp: the port, the connection and the chip operations.
+  void WireOperations();
+  void TogglePort();
+  void SetPortButtons(bool enabled);
+  void ShowPortClosed();
+  void OnConnect();
+  void OnStageChanged(link::ConnectionStage stage);
+  void SetChipButtons(bool enabled);
+  // Runs one chip operation unless another one waits (a click then does nothing).
+  template <class Operation>
+  void RunChipOperation(Operation&& operation);
+  void OnDownload();
+  void OnReadRecord(config::RecordKind kind);
+  void OnLoadRecord(config::RecordKind kind);
+  void OnExtensionLoad();
+  void OnExtensionExecute();
+  uint32_t PasswordFromEdit() const;
+
   Prompter& prompter_;
+  std::unique_ptr<WindowPort> port_;
   PortScanner scanner_;
   DialogUnits units_;
   std::vector<QWidget*> controls_;  // indexed by id - kFirstId; null where no control
@@ -94,6 +133,18 @@ class MainDialog : public QWidget {
   QAction* extensionAction_ = nullptr;
   QTimer rescanStart_;
   bool extensionShown_ = false;
+
+  // Declared after the log and the port, which they use, so they go first.
+  std::unique_ptr<link::Link> link_;
+  std::unique_ptr<link::Connection> connection_;
+  std::unique_ptr<program::Download> download_;
+  bool operationRunning_ = false;
+  bool closing_ = false;
+  uint32_t openedBaudRate_ = 0;
+  std::vector<uint8_t> partitionRecord_;
+  std::vector<uint8_t> accessRecord_;
+  std::optional<std::vector<uint8_t>> loadedData_;
+  QString extensionFilePath_;
 
   uint32_t currentBaudRate_ = 0;
   QString customRateText_;

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProcess>
 
 #include "app/custom_baud_dialog.h"
 
@@ -26,6 +27,15 @@ QString WidgetPrompter::AskCustomBaudRate(QWidget* parent) {
   CustomBaudDialog dialog(*this, parent);
   dialog.exec();
   return dialog.enteredText();
+}
+
+}  // namespace corvel::app
+
+namespace corvel::app {
+
+void WidgetPrompter::OpenInEditor(const QString& path) {
+  // Straight to the opener, no shell: the path travels as one argument.
+  QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
 }  // namespace corvel::app

@@ -24,6 +24,8 @@ class Prompter {
   virtual QString AskOpenFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) = 0;
   // The text the custom baud rate dialog gave; empty when none.
   virtual QString AskCustomBaudRate(QWidget* parent) = 0;
+  // Shows a written file in the user's editor; returns at once.
+  virtual void OpenInEditor(const QString& path) = 0;
 
   void ShowMessage(QWidget* parent, const QString& text) {
     ShowMessage(parent, text, QString::fromUtf8(kMessageTitle));
@@ -37,6 +39,7 @@ class WidgetPrompter : public Prompter {
   void ShowMessage(QWidget* parent, const QString& text, const QString& title) override;
   QString AskOpenFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) override;
   QString AskCustomBaudRate(QWidget* parent) override;
+  void OpenInEditor(const QString& path) override;
 };
 
 }  // namespace corvel::app

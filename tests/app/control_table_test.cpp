@@ -13,6 +13,7 @@
 #include "app/control_table.h"
 #include "app/log_pane.h"
 #include "app/main_dialog.h"
+#include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
 
 namespace corvel::app {
@@ -28,7 +29,8 @@ QString CaptionOf(QWidget* widget) {
 class ControlTableTest : public ::testing::Test {
  protected:
   testing::ScriptedPrompter prompter;
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }};
+  testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(ControlTableTest, EveryControlExistsWithItsCaptionStateAndPlace) {

@@ -10,6 +10,7 @@
 
 #include "app/log_pane.h"
 #include "app/main_dialog.h"
+#include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
 
 namespace corvel::app {
@@ -27,7 +28,8 @@ class LogPaneTest : public ::testing::Test {
   const uint8_t* Bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
 
   testing::ScriptedPrompter prompter;
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }};
+  testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(LogPaneTest, LinesGoAtTheEndWithTheFocusAndTheEndInView) {

@@ -7,6 +7,7 @@
 
 #include "app/control_table.h"
 #include "app/main_dialog.h"
+#include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
 
 namespace corvel::app {
@@ -17,7 +18,8 @@ class OptionsTest : public ::testing::Test {
   bool Shown(int id) { return dialog.control(id)->isVisibleTo(&dialog); }
 
   testing::ScriptedPrompter prompter;
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }};
+  testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(OptionsTest, MoreFirmwareShowsAndHidesItsRowsAndKeepsTheirTicks) {

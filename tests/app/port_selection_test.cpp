@@ -8,6 +8,7 @@
 
 #include "app/custom_baud_dialog.h"
 #include "app/main_dialog.h"
+#include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
 
 namespace corvel::app {
@@ -21,7 +22,8 @@ class PortSelectionTest : public ::testing::Test {
   }
 
   testing::ScriptedPrompter prompter;
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; }};
+  testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(PortSelectionTest, BaudListAndTheCustomEntry) {

@@ -24,10 +24,11 @@ class ScriptedPrompter : public app::Prompter {
     return Next(fileNames);
   }
   QString AskCustomBaudRate(QWidget*) override { return Next(customRates); }
+  void OpenInEditor(const QString& path) override { opened << path; }
 
   std::deque<QString> fileNames;
   std::deque<QString> customRates;
-  QStringList messages, titles, suffixes, filters;
+  QStringList messages, titles, suffixes, filters, opened;
 
  private:
   static QString Next(std::deque<QString>& queue) {

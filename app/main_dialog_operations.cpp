@@ -1,0 +1,284 @@
+// The main dialog's port row, connect button and chip operation buttons:
+// each handler gathers what the window holds and calls the operation below.
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/log_pane.h"
+#include "app/main_dialog.h"
+#include "app/prompter.h"
+#include "config/atomic_file.h"
+#include "link/device_info.h"
+#include "program/chip_erase.h"
+#include "text/number_text.h"
+#include "text/read_file.h"
+#include "tools/load_file.h"
+
+namespace corvel::app {
+
+namespace {
+
+const QString kOpenCaption = QStringLiteral("打开串口");
+const QString kCloseCaption = QStringLiteral("关闭串口");
+const QString kConnectCaption = QStringLiteral("连接");
+const QString kStopCaption = QStringLiteral("停止连接");
+const QString kDisconnectCaption = QStringLiteral("断开");
+const QString kDownloadCaption = QStringLiteral("download");
+const QString kDownloadingCaption = QStringLiteral("下载中...");
+
+constexpr uint8_t kCmdReadFlash = 0x2D;
+
+std::string Utf8(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+template <class Operation>
+void MainDialog::RunChipOperation(Operation&& operation) {
+  // Two commands in flight would share one response flag and mix answers.
+  if (operationRunning_ || closing_) return;
+  operationRunning_ = true;
+  operation();
+  operationRunning_ = false;
+}
+
+void MainDialog::WireOperations() {
+  port_->onPortError = [this](const std::string& text) {
+    prompter_.ShowMessage(this, QString::fromStdString(text), QString::fromUtf8(kPortErrorTitle));
+  };
+  port_->onPortLost = [this](const std::string& reason) {
+    log_->AppendLog("串口已断开: " + reason);
+    if (button(1066)->text() == kCloseCaption) ShowPortClosed();
+  };
+  connection_->onStageChanged = [this](link::ConnectionStage stage) { OnStageChanged(stage); };
+  download_->onRunningChanged = [this](bool running) {
+    button(1073)->setText(running ? kDownloadingCaption : kDownloadCaption);
+  };
+
+  connect(button(1066), &QPushButton::clicked, this, &MainDialog::TogglePort);
+  connect(button(1065), &QPushButton::clicked, this, &MainDialog::OnConnect);
+  connect(button(1056), &QPushButton::clicked, this, [this] { RunChipOperation([this] { link::ReadChipInfo(*link_); }); });
+  connect(button(1055), &QPushButton::clicked, this,
+          [this] { RunChipOperation([this] { link::ReadFactoryInfo(*link_); }); });
+  connect(button(1074), &QPushButton::clicked, this, [this] { RunChipOperation([this] { link::ReadMac(*link_); }); });
+  connect(button(1061), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::EraseChip(*link_); }); });
+  connect(button(1062), &QPushButton::clicked, this,
+          [this] { RunChipOperation([this] { program::EraseUserArea(*link_); }); });
+  connect(button(1073), &QPushButton::clicked, this, &MainDialog::OnDownload);
+  connect(button(1060), &QPushButton::clicked, this, [this] { OnReadRecord(config::RecordKind::kPartition); });
+  connect(button(1058), &QPushButton::clicked, this, [this] { OnReadRecord(config::RecordKind::kAccess); });
+  connect(button(1063), &QPushButton::clicked, this, [this] { OnLoadRecord(config::RecordKind::kPartition); });
+  connect(button(1064), &QPushButton::clicked, this, [this] { OnLoadRecord(config::RecordKind::kAccess); });
+  connect(button(1041), &QPushButton::clicked, this, &MainDialog::OnExtensionLoad);
+  connect(button(1042), &QPushButton::clicked, this, &MainDialog::OnExtensionExecute);
+}
+
+void MainDialog::SetPortButtons(bool enabled) {
+  for (int id : kPortButtonIds) control(id)->setEnabled(enabled);
+}
+
+void MainDialog::SetChipButtons(bool enabled) {
+  for (int id : kChipOperationIds) control(id)->setEnabled(enabled);
+}
+
+void MainDialog::TogglePort() {
+  if (button(1066)->text() == kOpenCaption) {
+    QComboBox* ports = combo(1004);
+    if (ports->currentIndex() < 0) {
+      prompter_.ShowMessage(this, QStringLiteral("请先选择串口"));
+      return;
+    }
+    // Without a rate there is nothing sensible to open the port at.
+    if (!ReadBaudRate()) return;
+    if (!port_->OpenPort(Utf8(ports->currentText()), currentBaudRate_)) {
+      prompter_.ShowMessage(this, QStringLiteral("没有发现此串口或被占用"));
+      return;
+    }
+    openedBaudRate_ = currentBaudRate_;
+    scanner_.Pause();
+    button(1066)->setText(kCloseCaption);
+    button(1065)->setEnabled(true);
+    ports->setEnabled(false);
+    if (connection_->connectionState != link::kNotConnected) SetPortButtons(true);
+    logPane_->StartFlush(*log_);
+    return;
+  }
+  port_->RequestStop();
+  ShowPortClosed();
+}
+
+void MainDialog::ShowPortClosed() {
+  scanner_.Resume();
+  combo(1004)->setEnabled(true);
+  SetPortButtons(false);
+  button(1066)->setText(kOpenCaption);
+}
+
+uint32_t MainDialog::PasswordFromEdit() const {
+  return text::ParseUnsigned(text::NormaliseHexText(Utf8(edit(1096)->text())), 16);
+}
+
+void MainDialog::OnConnect() {
+  const QString caption = button(1065)->text();
+  if (caption == kConnectCaption) {
+    // The attempt runs inside this click; the stop click is handled inside its waits.
+    RunChipOperation([this] { connection_->StartAttempt(PasswordFromEdit(), openedBaudRate_); });
+  } else if (caption == kDisconnectCaption) {
+    if (operationRunning_) return;
+    connection_->Disconnect();
+  } else {
+    connection_->StopAttempt();
+  }
+}
+
+void MainDialog::OnStageChanged(link::ConnectionStage stage) {
+  switch (stage) {
+    case link::ConnectionStage::kIdle:
+      button(1065)->setText(kConnectCaption);
+      SetChipButtons(false);
+      break;
+    case link::ConnectionStage::kBursting: button(1065)->setText(kStopCaption); break;
+    case link::ConnectionStage::kHandshaking: button(1065)->setText(kDisconnectCaption); break;
+    case link::ConnectionStage::kConnected:
+      button(1065)->setText(kDisconnectCaption);
+      SetChipButtons(true);
+      break;
+  }
+}
+
+void MainDialog::OnDownload() {
+  if (button(1073)->text() != kDownloadCaption) {
+    download_->Abort();
+    return;
+  }
+  if (operationRunning_ || closing_) return;
+  program::DownloadChoice choice;
+  if (checkBox(1068)->isChecked()) {
+    choice.speedUpRate = text::ParseUnsigned(Utf8(combo(1003)->currentText()), 10);
+  }
+  choice.partition = checkBox(1090)->isChecked();
+  choice.access = checkBox(1091)->isChecked();
+  choice.partitionRecord = partitionRecord_;
+  choice.accessRecord = accessRecord_;
+  // Hidden rows count by their tick alone.
+  if (checkBox(1095)->isChecked()) choice.appPath = Utf8(appPath_);
+  if (checkBox(1094)->isChecked()) choice.stackPath = Utf8(stackPath_);
+  if (checkBox(1092)->isChecked()) choice.bootPath = Utf8(bootPath_);
+  if (checkBox(1093)->isChecked()) choice.userDataPath = Utf8(userDataPath_);
+  if (choice.NothingTicked()) {
+    log_->AppendLog("请勾选下载类型!");
+    return;
+  }
+  // Every file is read and checked before the first command goes out.
+  auto prepared = program::PrepareDownload(choice);
+  if (!prepared) {
+    prompter_.ShowMessage(this, QString::fromStdString(prepared.error().text));
+    return;
+  }
+  auto* progress = qobject_cast<QProgressBar*>(control(1036));
+  RunChipOperation([&] {
+    download_->Run(*prepared, [progress](int position, uint32_t, uint32_t) {
+      progress->setValue(std::clamp(position, 0, 100));
+    });
+  });
+}
+
+QString MainDialog::RecordFolder() {
+  const QString executableFolder = QCoreApplication::applicationDirPath();
+  const QFileInfo folder(executableFolder);
+  if (folder.isDir() && folder.isWritable()) return executableFolder;
+  return QDir::currentPath();
+}
+
+void MainDialog::OnReadRecord(config::RecordKind kind) {
+  RunChipOperation([&] {
+    const bool partition = kind == config::RecordKind::kPartition;
+    const size_t size = partition ? config::kPartitionRecordSize : config::kAccessRecordSize;
+    const uint8_t read[] = {0x00, static_cast<uint8_t>(partition ? 0x00 : 0x01), 0x00, 0x00,
+                            static_cast<uint8_t>(size), 0x00};
+    if (link_->SendAndWait(kCmdReadFlash, read, sizeof read) != 0 || link_->ResponseDataLength() < size) {
+      log_->AppendLog("读取文件失败!");
+      return;
+    }
+    auto fileBytes = config::FormatRecordFile(kind, link_->ResponseData(), size);
+    if (!fileBytes) {
+      log_->AppendLog(fileBytes.error().text);
+      return;
+    }
+    const QString folder = RecordFolder();
+    if (folder != QCoreApplication::applicationDirPath()) {
+      log_->AppendLog("程序目录不可写, 配置文件写入: " + Utf8(QDir::toNativeSeparators(folder)));
+    }
+    const std::string_view name = partition ? config::kPartitionFileName : config::kAccessFileName;
+    const QString path = QDir(folder).filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    auto written = config::WriteFileAtomically(Utf8(path), *fileBytes);
+    if (!written) {
+      log_->AppendLog(written.error().text);
+      return;
+    }
+    prompter_.OpenInEditor(path);
+  });
+}
+
+void MainDialog::OnLoadRecord(config::RecordKind kind) {
+  const bool partition = kind == config::RecordKind::kPartition;
+  const QString path = prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
+                                                 QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+  if (path.isEmpty()) return;
+  edit(partition ? 1012 : 1013)->setText(path);
+  auto bytes = text::ReadFile(Utf8(path));
+  if (!bytes) {
+    if (partition) prompter_.ShowMessage(this, QStringLiteral("file open fail"));
+    return;
+  }
+  std::vector<uint8_t>& record = partition ? partitionRecord_ : accessRecord_;
+  auto loaded = config::LoadRecordFile(*bytes, kind);
+  if (!loaded) {
+    if (config::IsMarkerMissing(loaded.error())) record.clear();
+    log_->AppendLog(loaded.error().text);
+    return;
+  }
+  record = std::move(*loaded);
+}
+
+void MainDialog::OnExtensionLoad() {
+  const QString path = prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
+                                                 QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+  if (path.isEmpty()) return;
+  extensionFilePath_ = path;
+  edit(1024)->setText(path);
+  auto bytes = text::ReadFile(Utf8(path));
+  if (!bytes) {
+    prompter_.ShowMessage(this, QStringLiteral("请选择传输文件"));
+    return;
+  }
+  auto loaded = tools::ParseLoadFile(*bytes);
+  if (!loaded) {
+    log_->AppendLog(loaded.error().text);
+    return;
+  }
+  loadedData_ = std::move(loaded->bytes);
+}
+
+void MainDialog::OnExtensionExecute() {
+  // The flash, register and OTP operations are not wired yet.
+  RunChipOperation([] {});
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  // An operation waiting inside a click ends at once: the download is
+  // aborted, the bursts stop, every wait sees the port gone. No command goes out.
+  closing_ = true;
+  if (download_->running()) download_->Abort();
+  if (connection_->stage() == link::ConnectionStage::kBursting) connection_->StopAttempt();
+  port_->SetClosing();
+  port_->RequestStop();
+  event->accept();
+}
+
+}  // namespace corvel::app

@@ -1,0 +1,304 @@
+// The port row, the connect button and the chip operation buttons against a
+// scripted chip: captions, enabled buttons, what goes out and what is logged.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/control_table.h"
+#include "app/log_pane.h"
+#include "app/main_dialog.h"
+#include "tests/app/scripted_chip_port.h"
+#include "tests/app/scripted_prompter.h"
+
+namespace corvel::app {
+namespace {
+
+using testing::Bytes;
+
+// One Intel HEX data record per 16 bytes from address 0, then the end record.
+QByteArray MakeHex(size_t size) {
+  QByteArray hex;
+  for (size_t at = 0; at < size; at += 16) {
+    const size_t n = std::min<size_t>(16, size - at);
+    uint8_t sum = static_cast<uint8_t>(n + (at >> 8) + (at & 0xFF));
+    QByteArray line = QByteArray(":") + QByteArray::number(static_cast<int>(n), 16).rightJustified(2, '0') +
+                      QByteArray::number(static_cast<int>(at), 16).rightJustified(4, '0') + "00";
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = static_cast<uint8_t>(at + i);
+      sum = static_cast<uint8_t>(sum + b);
+      line += QByteArray::number(b, 16).rightJustified(2, '0');
+    }
+    line += QByteArray::number(static_cast<uint8_t>(0x100 - sum) & 0xFF, 16).rightJustified(2, '0');
+    hex += line.toUpper() + "\n";
+  }
+  return hex + ":00000001FF\n";
+}
+
+class OperationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(folder.isValid()); }
+
+  QString Caption(int id) { return dialog.button(id)->text(); }
+  bool Enabled(int id) { return dialog.control(id)->isEnabled(); }
+  QString Log() { return dialog.logPane().toPlainText(); }
+  QString WriteFile(const QString& name, const QByteArray& bytes) {
+    const QString path = folder.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+  }
+  std::vector<uint8_t> Codes() {
+    std::vector<uint8_t> codes;
+    for (const Bytes& frame : port->frames) codes.push_back(frame[1]);
+    return codes;
+  }
+
+  void OpenPort() {
+    dialog.combo(1004)->setCurrentIndex(0);
+    dialog.button(1066)->click();
+    ASSERT_EQ(Caption(1066), QStringLiteral("关闭串口"));
+  }
+  void Connect() {
+    OpenPort();
+    dialog.button(1065)->click();
+    ASSERT_EQ(Caption(1065), QStringLiteral("断开"));
+    port->frames.clear();
+  }
+  void ClickLater(int id, int ms = 30) {
+    QTimer::singleShot(ms, &dialog, [this, id] { dialog.button(id)->click(); });
+  }
+
+  QTemporaryDir folder;
+  testing::ScriptedPrompter prompter;
+  testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
+  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; },
+                    std::unique_ptr<WindowPort>(port)};
+};
+
+TEST_F(OperationsTest, OpenAndCloseThePort) {
+  dialog.button(1066)->click();
+  EXPECT_EQ(prompter.messages, QStringList{QStringLiteral("请先选择串口")});
+
+  port->openOk = false;
+  dialog.combo(1004)->setCurrentIndex(0);
+  dialog.button(1066)->click();
+  EXPECT_EQ(prompter.messages.last(), QStringLiteral("没有发现此串口或被占用"));
+  EXPECT_EQ(Caption(1066), QStringLiteral("打开串口"));
+  EXPECT_FALSE(Enabled(1065));
+
+  port->openOk = true;
+  dialog.button(1066)->click();
+  ASSERT_EQ(port->opens.size(), 2u);
+  EXPECT_EQ(port->opens.back(), std::make_pair(std::string("/dev/ttyUSB0"), 115200u));
+  EXPECT_EQ(Caption(1066), QStringLiteral("关闭串口"));
+  EXPECT_TRUE(Enabled(1065));
+  EXPECT_FALSE(Enabled(1004));
+  EXPECT_FALSE(Enabled(1056));  // no chip yet
+  EXPECT_TRUE(dialog.portScanner().paused());
+  EXPECT_TRUE(dialog.logPane().FlushRunning());
+
+  dialog.button(1066)->click();
+  EXPECT_EQ(port->stops, 1);
+  EXPECT_EQ(Caption(1066), QStringLiteral("打开串口"));
+  EXPECT_FALSE(Enabled(1065));
+  EXPECT_TRUE(Enabled(1004));
+  EXPECT_FALSE(dialog.portScanner().paused());
+}
+
+TEST_F(OperationsTest, ConsoleTextShowsWhileThePortIsOpen) {
+  OpenPort();
+  port->Receive({'h', 'i', '\r', '\n'});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Log() == QStringLiteral("hi\n"); }, 2000));
+}
+
+TEST_F(OperationsTest, ConnectThenDisconnect) {
+  OpenPort();
+  dialog.button(1065)->click();
+  EXPECT_EQ(Caption(1065), QStringLiteral("断开"));
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("正在连接芯片,请执行复位.....\n芯片连接成功!")));
+  for (int id : kChipOperationIds) EXPECT_TRUE(Enabled(id)) << id;
+  // The default password: the erased word, least significant byte first.
+  ASSERT_GE(port->frames.size(), 1u);
+  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x11, {0xFF, 0xFF, 0xFF, 0xFF}));
+
+  // Closing and re-opening the port keeps the chip's buttons.
+  dialog.button(1066)->click();
+  EXPECT_FALSE(Enabled(1056));
+  dialog.button(1066)->click();
+  for (int id : kPortButtonIds) EXPECT_TRUE(Enabled(id)) << id;
+
+  port->frames.clear();
+  dialog.button(1065)->click();
+  EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("芯片断开连接!\n")));
+  for (int id : kChipOperationIds) EXPECT_FALSE(Enabled(id)) << id;
+  EXPECT_EQ(Codes(), std::vector<uint8_t>{0x12});
+}
+
+TEST_F(OperationsTest, PasswordTextAndARefusedHandshake) {
+  OpenPort();
+  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
+    if (code == 0x11) return testing::MakeResponse(code, 0x00);
+    return std::nullopt;
+  };
+  dialog.edit(1096)->setText(QStringLiteral("5A6B7C8D"));
+  dialog.button(1065)->click();
+  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x11, {0x8D, 0x7C, 0x6B, 0x5A}));
+  EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("芯片连接失败!")));
+  EXPECT_FALSE(Enabled(1056));
+}
+
+TEST_F(OperationsTest, StopWhileBursting) {
+  OpenPort();
+  port->answerBursts = false;
+  ClickLater(1065);
+  dialog.button(1065)->click();  // returns once the stop inside it has run
+  EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
+  EXPECT_GT(port->bursts, 0);
+  EXPECT_TRUE(port->frames.empty());
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("停止连接芯片!\n")));
+  EXPECT_FALSE(dialog.log().FlushPaused());
+}
+
+TEST_F(OperationsTest, DownloadTheApplication) {
+  Connect();
+  dialog.checkBox(1095)->click();
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("app.hex"), MakeHex(600)));
+  dialog.button(1067)->click();
+  dialog.button(1073)->click();
+  EXPECT_EQ(Caption(1073), QStringLiteral("download"));
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("正在下载应用固件...")));
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("文件传输结束:编程成功!\n下载耗时:")));
+  // Erase, request, then three blocks for 600 bytes.
+  EXPECT_EQ(Codes(), (std::vector<uint8_t>{0x20, 0x23, 0x24, 0x24, 0x24}));
+  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x20, {0x04}));
+}
+
+TEST_F(OperationsTest, DownloadRefusesBadInputsBeforeSendingAnything) {
+  Connect();
+  dialog.button(1073)->click();
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("请勾选下载类型!\n")));
+  dialog.checkBox(1095)->click();  // ticked, no file chosen
+  dialog.button(1073)->click();
+  EXPECT_EQ(prompter.messages.size(), 1);
+  dialog.checkBox(1095)->click();
+  dialog.checkBox(1090)->click();  // ticked, nothing loaded
+  dialog.button(1073)->click();
+  EXPECT_EQ(prompter.messages.size(), 2);
+  EXPECT_TRUE(port->frames.empty());
+  EXPECT_EQ(Caption(1073), QStringLiteral("download"));
+}
+
+TEST_F(OperationsTest, SecondPressAbortsAndOtherChipButtonsWait) {
+  Connect();
+  dialog.checkBox(1095)->click();
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("app.hex"), MakeHex(4096)));
+  dialog.button(1067)->click();
+  // The first block is not answered until the test has clicked around.
+  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
+    if (code == 0x24) return std::nullopt;
+    return testing::MakeResponse(code, 0x00);
+  };
+  QTimer::singleShot(30, &dialog, [this] {
+    EXPECT_EQ(Caption(1073), QStringLiteral("下载中..."));
+    dialog.button(1056)->click();  // ignored: a command is waiting
+    dialog.button(1065)->click();  // the disconnect is ignored too
+    dialog.button(1073)->click();  // the abort
+    port->Receive(testing::MakeResponse(0x24, 0x00));
+  });
+  dialog.button(1073)->click();
+  EXPECT_EQ(Caption(1073), QStringLiteral("download"));
+  EXPECT_EQ(Caption(1065), QStringLiteral("断开"));
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("手动中断下载!")));
+  EXPECT_FALSE(Log().contains(QString::fromUtf8("编程成功")));
+  EXPECT_EQ(Codes(), (std::vector<uint8_t>{0x20, 0x23, 0x24}));
+}
+
+TEST_F(OperationsTest, ClosingDuringAnOperationEndsItAndStopsThePort) {
+  Connect();
+  port->script = [](uint8_t, const Bytes&) -> std::optional<Bytes> { return std::nullopt; };
+  QTimer::singleShot(30, &dialog, [this] { dialog.close(); });
+  QElapsedTimer elapsed;
+  elapsed.start();
+  dialog.button(1061)->click();
+  EXPECT_LT(elapsed.elapsed(), 2000);  // not the command's 4 s limit
+  EXPECT_EQ(port->stops, 1);
+  EXPECT_EQ(Codes(), std::vector<uint8_t>{0x20});
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("擦出flash失败!\n")));
+}
+
+TEST_F(OperationsTest, ReadARecordIntoItsFileAndLoadItBack) {
+  Connect();
+  Bytes record(52, 0xFF);
+  record[0] = 0xD4, record[1] = 0x2D, record[2] = 0x91, record[3] = 0xD3;
+  port->script = [&](uint8_t code, const Bytes& payload) -> std::optional<Bytes> {
+    if (code == 0x2D && payload == Bytes{0, 0, 0, 0, 0x34, 0}) return testing::MakeResponse(code, 0, record);
+    return testing::MakeResponse(code, 0x01);
+  };
+  dialog.button(1060)->click();
+  ASSERT_EQ(prompter.opened.size(), 1);
+  const QString path = prompter.opened[0];
+  EXPECT_EQ(QFileInfo(path).fileName(), QStringLiteral("ble_part_config.cfg"));
+  EXPECT_EQ(QFileInfo(path).absolutePath(), QDir(MainDialog::RecordFolder()).absolutePath());
+
+  dialog.button(1058)->click();  // the chip refuses: no file
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("读取文件失败!\n")));
+  EXPECT_EQ(prompter.opened.size(), 1);
+
+  prompter.fileNames.push_back(path);
+  dialog.button(1063)->click();
+  EXPECT_EQ(dialog.edit(1012)->text(), path);
+  EXPECT_EQ(dialog.partitionRecord(), record);
+  QFile::remove(path);
+}
+
+TEST_F(OperationsTest, LoadRecordFailures) {
+  prompter.fileNames.push_back(folder.filePath(QStringLiteral("missing.cfg")));
+  dialog.button(1063)->click();
+  EXPECT_EQ(prompter.messages, QStringList{QStringLiteral("file open fail")});
+  prompter.fileNames.push_back(folder.filePath(QStringLiteral("missing.cfg")));
+  dialog.button(1064)->click();  // the access file fails silently
+  EXPECT_EQ(prompter.messages.size(), 1);
+
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("plain.cfg"), "D4 2D 91 D3\n"));
+  dialog.button(1064)->click();
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("文件格式错误，请重新加载!\n")));
+  EXPECT_TRUE(dialog.accessRecord().empty());
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("access.cfg"), "/* BLE-ACCESS-CONFIG */\n1C 00 00 00\n"));
+  dialog.button(1064)->click();
+  EXPECT_EQ(dialog.accessRecord(), (Bytes{0x1C, 0, 0, 0}));
+}
+
+TEST_F(OperationsTest, ExtensionAreaLoad) {
+  dialog.SetExtensionAreaShown(true);
+  dialog.combo(1005)->setCurrentIndex(4);
+  emit dialog.combo(1005)->activated(4);
+  EXPECT_FALSE(dialog.loadedData().has_value());
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("data.cfg"), "01 02\r\nA0\tFF\n"));
+  dialog.button(1041)->click();
+  ASSERT_TRUE(dialog.loadedData().has_value());
+  EXPECT_EQ(*dialog.loadedData(), (Bytes{0x01, 0x02, 0xA0, 0xFF}));
+
+  const QString missing = folder.filePath(QStringLiteral("gone.cfg"));
+  prompter.fileNames.push_back(missing);
+  dialog.button(1041)->click();
+  EXPECT_EQ(prompter.messages, QStringList{QStringLiteral("请选择传输文件")});
+  EXPECT_EQ(dialog.edit(1024)->text(), missing);
+  EXPECT_EQ(*dialog.loadedData(), (Bytes{0x01, 0x02, 0xA0, 0xFF}));
+}
+
+}  // namespace
+}  // namespace corvel::app
