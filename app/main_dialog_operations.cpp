@@ -108,6 +108,9 @@ void MainDialog::TogglePort() {
     logPane_->StartFlush(*log_);
     return;
   }
+  // Closing disables the stop button, so a running attempt stops here or
+  // would burst into a closed port for ever.
+  if (connection_->stage() == link::ConnectionStage::kBursting) connection_->StopAttempt();
   port_->RequestStop();
   ShowPortClosed();
 }

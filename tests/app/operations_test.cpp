@@ -171,6 +171,13 @@ TEST_F(OperationsTest, StopWhileBursting) {
   EXPECT_TRUE(port->frames.empty());
   EXPECT_TRUE(Log().endsWith(QString::fromUtf8("停止连接芯片!\n")));
   EXPECT_FALSE(dialog.log().FlushPaused());
+
+  // Closing the port stops an attempt too: its stop button goes grey with it.
+  ClickLater(1066);
+  dialog.button(1065)->click();
+  EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
+  EXPECT_EQ(Caption(1066), QStringLiteral("打开串口"));
+  EXPECT_TRUE(Log().endsWith(QString::fromUtf8("停止连接芯片!\n")));
 }
 
 TEST_F(OperationsTest, DownloadTheApplication) {
@@ -298,6 +305,40 @@ TEST_F(OperationsTest, ExtensionAreaLoad) {
   EXPECT_EQ(prompter.messages, QStringList{QStringLiteral("请选择传输文件")});
   EXPECT_EQ(dialog.edit(1024)->text(), missing);
   EXPECT_EQ(*dialog.loadedData(), (Bytes{0x01, 0x02, 0xA0, 0xFF}));
+}
+
+}  // namespace
+}  // namespace corvel::app
+
+namespace corvel::app {
+namespace {
+
+TEST_F(OperationsTest, InformationAndEraseButtonsSendTheirCommands) {
+  struct Row {
+    int button;
+    uint8_t firstCode;
+    const char* line;
+  };
+  const Row rows[] = {
+      {1056, 0x26, "Ota_Name :"}, {1055, 0x26, "出厂信息如下："}, {1074, 0x26, "蓝牙MAC：0x2B8012345678"},
+      {1061, 0x20, "擦出flash成功!"}, {1062, 0x2D, "擦出flash成功"},
+  };
+  Connect();
+  port->script = [](uint8_t code, const Bytes& payload) -> std::optional<Bytes> {
+    if (code == 0x26 && payload.size() == 7 && payload[1] == 4) return testing::MakeResponse(code, 0, {0x78, 0x56, 0x34, 0x12});
+    if (code == 0x26) return testing::MakeResponse(code, 0, Bytes(256, 0));
+    if (code == 0x2D) return testing::MakeResponse(code, 0, Bytes(payload[4] + 256 * payload[5], 0));
+    return testing::MakeResponse(code, 0, Bytes(4, 0));
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.button);
+    port->frames.clear();
+    dialog.button(1035)->click();
+    dialog.button(row.button)->click();
+    ASSERT_FALSE(port->frames.empty());
+    EXPECT_EQ(port->frames[0][1], row.firstCode);
+    EXPECT_TRUE(Log().contains(QString::fromUtf8(row.line))) << Log().left(200).toStdString();
+  }
 }
 
 }  // namespace
