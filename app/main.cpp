@@ -2,10 +2,16 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
+
+#include <memory>
 
 #include "app/main_dialog.h"
 #include "app/prompter.h"
+#include "app/window_host.h"
+#include "serial/port_list.h"
+#include "sim/pty_server.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -17,21 +23,47 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(QStringLiteral("Download tool for Corvel BLE chips"));
   parser.addHelpOption();
   parser.addVersionOption();
+  const QCommandLineOption sim(QStringLiteral("sim"),
+                               QStringLiteral("Start a simulated chip in the program and list it as a port."));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Save a picture of the window to FILE and quit."),
                                       QStringLiteral("FILE"));
+  parser.addOption(sim);
   parser.addOption(screenshot);
   parser.process(application);
 
-  corvel::app::WidgetPrompter prompter;
-  corvel::app::MainDialog dialog(prompter, [] { return std::vector<std::string>{}; });
-  dialog.show();
-  if (parser.isSet(screenshot)) {
-    const QString file = parser.value(screenshot);
-    QTimer::singleShot(500, &dialog, [&dialog, file] {
-      const bool saved = dialog.grab().save(file);
-      QApplication::exit(saved ? 0 : 1);
-    });
+  // The simulated chip serves a pseudo-terminal; its device is listed with
+  // the system's ports.
+  std::unique_ptr<corvel::sim::PtyServer> simulator;
+  std::string simPath;
+  if (parser.isSet(sim)) {
+    simulator = std::make_unique<corvel::sim::PtyServer>();
+    auto started = simulator->Start(corvel::sim::SimOptions{});
+    if (!started) {
+      QMessageBox::critical(nullptr, QStringLiteral("corvel-tool"),
+                            QStringLiteral("The simulated chip did not start: ") +
+                                QString::fromStdString(started.error().text));
+      return 1;
+    }
+    simPath = *started;
   }
-  return QApplication::exec();
+  auto lister = [simPath] {
+    std::vector<std::string> ports = corvel::serial::ListPorts();
+    if (!simPath.empty()) ports.push_back(simPath);
+    return ports;
+  };
+
+  corvel::app::WidgetPrompter prompter;
+  int result = 0;
+  {
+    corvel::app::MainDialog dialog(prompter, lister, std::make_unique<corvel::app::WindowHost>());
+    dialog.show();
+    if (parser.isSet(screenshot)) {
+      const QString file = parser.value(screenshot);
+      QTimer::singleShot(500, &dialog, [&dialog, file] { QApplication::exit(dialog.grab().save(file) ? 0 : 1); });
+    }
+    result = QApplication::exec();
+  }
+  if (simulator) (void)simulator->Stop();
+  return result;
 }
