@@ -22,6 +22,7 @@
 #include "link/link.h"
 #include "log/log.h"
 #include "program/download.h"
+#include "tools/load_file.h"
 
 class QAction;
 class QCheckBox;
@@ -75,7 +76,7 @@ class MainDialog : public QWidget {
   const std::vector<uint8_t>& partitionRecord() const { return partitionRecord_; }
   const std::vector<uint8_t>& accessRecord() const { return accessRecord_; }
   // The extension area's loaded bytes; nothing loaded until the first load.
-  const std::optional<std::vector<uint8_t>>& loadedData() const { return loadedData_; }
+  const std::optional<tools::LoadedData>& loadedData() const { return loadedData_; }
 
   // Where the read buttons write their files: next to the executable, or
   // the current folder where that one cannot be written.
@@ -143,7 +144,7 @@ class MainDialog : public QWidget {
   uint32_t openedBaudRate_ = 0;
   std::vector<uint8_t> partitionRecord_;
   std::vector<uint8_t> accessRecord_;
-  std::optional<std::vector<uint8_t>> loadedData_;
+  std::optional<tools::LoadedData> loadedData_;
   QString extensionFilePath_;
 
   uint32_t currentBaudRate_ = 0;

@@ -265,7 +265,7 @@ void MainDialog::OnExtensionLoad() {
     log_->AppendLog(loaded.error().text);
     return;
   }
-  loadedData_ = std::move(loaded->bytes);
+  loadedData_ = std::move(*loaded);
 }
 
 void MainDialog::OnExtensionExecute() {

@@ -33,6 +33,11 @@ QString WidgetPrompter::AskCustomBaudRate(QWidget* parent) {
 
 namespace corvel::app {
 
+bool WidgetPrompter::AskConfirm(QWidget* parent, const QString& text, const QString& title) {
+  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+  return box.exec() == QMessageBox::Ok;
+}
+
 void WidgetPrompter::OpenInEditor(const QString& path) {
   // Straight to the opener, no shell: the path travels as one argument.
   QProcess::startDetached(QStringLiteral("xdg-open"), {path});

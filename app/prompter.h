@@ -24,6 +24,8 @@ class Prompter {
   virtual QString AskOpenFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) = 0;
   // The text the custom baud rate dialog gave; empty when none.
   virtual QString AskCustomBaudRate(QWidget* parent) = 0;
+  // A question with OK and Cancel and a warning icon; true only for OK.
+  virtual bool AskConfirm(QWidget* parent, const QString& text, const QString& title) = 0;
   // Shows a written file in the user's editor; returns at once.
   virtual void OpenInEditor(const QString& path) = 0;
 
@@ -39,6 +41,7 @@ class WidgetPrompter : public Prompter {
   void ShowMessage(QWidget* parent, const QString& text, const QString& title) override;
   QString AskOpenFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) override;
   QString AskCustomBaudRate(QWidget* parent) override;
+  bool AskConfirm(QWidget* parent, const QString& text, const QString& title) override;
   void OpenInEditor(const QString& path) override;
 };
 

@@ -7,6 +7,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QAction>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +82,21 @@ TEST_F(ControlTableTest, WindowOpensNarrowedAtItsPlaceWithTheExtensionAreaOutsid
   dialog.SetExtensionAreaShown(false);
   EXPECT_EQ(dialog.width(), templateWidth - dialog.ExtensionAreaWidth());
   for (int id : kExtensionAreaIds) EXPECT_FALSE(dialog.control(id)->isVisibleTo(&dialog)) << id;
+}
+
+TEST_F(ControlTableTest, ContextMenuItemsAndTheShortcut) {
+  QStringList texts;
+  for (QAction* action : dialog.findChildren<QAction*>()) texts << action->text();
+  EXPECT_TRUE(texts.contains(QString::fromUtf8("关于 Pellamy(&A)...")));
+  EXPECT_TRUE(texts.contains(QString::fromUtf8("扩展区")));
+
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  QTest::keyClick(&dialog, Qt::Key_E, Qt::ControlModifier);
+  EXPECT_TRUE(dialog.extensionAreaShown());
+  QTest::keyClick(&dialog, Qt::Key_E, Qt::ControlModifier);
+  EXPECT_FALSE(dialog.extensionAreaShown());
 }
 
 TEST_F(ControlTableTest, DialogUnitsFollowTheFontAsWindowsConvertsThem) {

@@ -297,14 +297,14 @@ TEST_F(OperationsTest, ExtensionAreaLoad) {
   prompter.fileNames.push_back(WriteFile(QStringLiteral("data.cfg"), "01 02\r\nA0\tFF\n"));
   dialog.button(1041)->click();
   ASSERT_TRUE(dialog.loadedData().has_value());
-  EXPECT_EQ(*dialog.loadedData(), (Bytes{0x01, 0x02, 0xA0, 0xFF}));
+  EXPECT_EQ(dialog.loadedData()->bytes, (Bytes{0x01, 0x02, 0xA0, 0xFF}));
 
   const QString missing = folder.filePath(QStringLiteral("gone.cfg"));
   prompter.fileNames.push_back(missing);
   dialog.button(1041)->click();
   EXPECT_EQ(prompter.messages, QStringList{QStringLiteral("请选择传输文件")});
   EXPECT_EQ(dialog.edit(1024)->text(), missing);
-  EXPECT_EQ(*dialog.loadedData(), (Bytes{0x01, 0x02, 0xA0, 0xFF}));
+  EXPECT_EQ(dialog.loadedData()->bytes, (Bytes{0x01, 0x02, 0xA0, 0xFF}));
 }
 
 }  // namespace

@@ -24,11 +24,17 @@ class ScriptedPrompter : public app::Prompter {
     return Next(fileNames);
   }
   QString AskCustomBaudRate(QWidget*) override { return Next(customRates); }
+  bool AskConfirm(QWidget*, const QString& text, const QString&) override {
+    questions << text;
+    return confirmAnswer;
+  }
   void OpenInEditor(const QString& path) override { opened << path; }
+
+  bool confirmAnswer = true;
 
   std::deque<QString> fileNames;
   std::deque<QString> customRates;
-  QStringList messages, titles, suffixes, filters, opened;
+  QStringList messages, titles, suffixes, filters, opened, questions;
 
  private:
   static QString Next(std::deque<QString>& queue) {
