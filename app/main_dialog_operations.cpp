@@ -13,7 +13,7 @@
 #include "app/log_pane.h"
 #include "app/main_dialog.h"
 #include "app/prompter.h"
-#include "config/atomic_file.h"
+#include "config/record_read.h"
 #include "link/device_info.h"
 #include "program/chip_erase.h"
 #include "text/number_text.h"
@@ -31,8 +31,6 @@ const QString kStopCaption = QStringLiteral("停止连接");
 const QString kDisconnectCaption = QStringLiteral("断开");
 const QString kDownloadCaption = QStringLiteral("download");
 const QString kDownloadingCaption = QStringLiteral("下载中...");
-
-constexpr uint8_t kCmdReadFlash = 0x2D;
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
 
@@ -200,31 +198,17 @@ QString MainDialog::RecordFolder() {
 
 void MainDialog::OnReadRecord(config::RecordKind kind) {
   RunChipOperation([&] {
-    const bool partition = kind == config::RecordKind::kPartition;
-    const size_t size = partition ? config::kPartitionRecordSize : config::kAccessRecordSize;
-    const uint8_t read[] = {0x00, static_cast<uint8_t>(partition ? 0x00 : 0x01), 0x00, 0x00,
-                            static_cast<uint8_t>(size), 0x00};
-    if (link_->SendAndWait(kCmdReadFlash, read, sizeof read) != 0 || link_->ResponseDataLength() < size) {
-      log_->AppendLog("读取文件失败!");
-      return;
-    }
-    auto fileBytes = config::FormatRecordFile(kind, link_->ResponseData(), size);
-    if (!fileBytes) {
-      log_->AppendLog(fileBytes.error().text);
-      return;
-    }
     const QString folder = RecordFolder();
-    if (folder != QCoreApplication::applicationDirPath()) {
-      log_->AppendLog("程序目录不可写, 配置文件写入: " + Utf8(QDir::toNativeSeparators(folder)));
-    }
-    const std::string_view name = partition ? config::kPartitionFileName : config::kAccessFileName;
+    const std::string_view name =
+        kind == config::RecordKind::kPartition ? config::kPartitionFileName : config::kAccessFileName;
     const QString path = QDir(folder).filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    auto written = config::WriteFileAtomically(Utf8(path), *fileBytes);
-    if (!written) {
-      log_->AppendLog(written.error().text);
-      return;
+    if (config::ReadRecordToFile(*link_, kind, Utf8(path)) != config::ReadRecordResult::kOk) return;
+    // An installed program's folder is not writable: say where the file went.
+    if (folder != QCoreApplication::applicationDirPath()) {
+      log_->AppendLog("程序目录不可写, 文件写入: " + Utf8(QDir::toNativeSeparators(path)));
     }
-    prompter_.OpenInEditor(path);
+    auto opened = prompter_.OpenInEditor(path);
+    if (!opened) log_->AppendLog(opened.error().text);
   });
 }
 

@@ -2,9 +2,9 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QProcess>
 
 #include "app/custom_baud_dialog.h"
+#include "config/desktop_open.h"
 
 namespace corvel::app {
 
@@ -38,9 +38,8 @@ bool WidgetPrompter::AskConfirm(QWidget* parent, const QString& text, const QStr
   return box.exec() == QMessageBox::Ok;
 }
 
-void WidgetPrompter::OpenInEditor(const QString& path) {
-  // Straight to the opener, no shell: the path travels as one argument.
-  QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+Result<void> WidgetPrompter::OpenInEditor(const QString& path) {
+  return config::OpenWithDesktop(path.toStdString());
 }
 
 }  // namespace corvel::app

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "link/result.h"
+
 class QWidget;
 
 namespace corvel::app {
@@ -27,7 +29,7 @@ class Prompter {
   // A question with OK and Cancel and a warning icon; true only for OK.
   virtual bool AskConfirm(QWidget* parent, const QString& text, const QString& title) = 0;
   // Shows a written file in the user's editor; returns at once.
-  virtual void OpenInEditor(const QString& path) = 0;
+  virtual Result<void> OpenInEditor(const QString& path) = 0;
 
   void ShowMessage(QWidget* parent, const QString& text) {
     ShowMessage(parent, text, QString::fromUtf8(kMessageTitle));
@@ -42,7 +44,7 @@ class WidgetPrompter : public Prompter {
   QString AskOpenFileName(QWidget* parent, const QString& defaultSuffix, const QString& filter) override;
   QString AskCustomBaudRate(QWidget* parent) override;
   bool AskConfirm(QWidget* parent, const QString& text, const QString& title) override;
-  void OpenInEditor(const QString& path) override;
+  Result<void> OpenInEditor(const QString& path) override;
 };
 
 }  // namespace corvel::app

@@ -28,7 +28,10 @@ class ScriptedPrompter : public app::Prompter {
     questions << text;
     return confirmAnswer;
   }
-  void OpenInEditor(const QString& path) override { opened << path; }
+  Result<void> OpenInEditor(const QString& path) override {
+    opened << path;
+    return {};
+  }
 
   bool confirmAnswer = true;
 
