@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,33 @@ TEST(WindowEndToEnd, DownloadFromTheSimulatedChip) {
   dialog.button(1065)->click();
   EXPECT_EQ(dialog.button(1065)->text(), QStringLiteral("连接"));
   dialog.button(1066)->click();
+  (void)simulator.Stop();
+}
+
+TEST(WindowEndToEnd, AVanishedAdapterClosesThePortRow) {
+  sim::SimOptions options;
+  options.model.faults.vanishAfterFrames = 3;  // the handshake, its follow-up, one command
+  sim::PtyServer simulator;
+  auto device = simulator.Start(options);
+  ASSERT_TRUE(device.ok()) << device.error().text;
+
+  testing::ScriptedPrompter prompter;
+  const std::string path = *device;
+  MainDialog dialog(prompter, [path] { return std::vector<std::string>{path}; }, std::make_unique<WindowHost>());
+  const auto log = [&] { return dialog.logPane().toPlainText(); };
+  dialog.combo(1004)->setCurrentIndex(0);
+  dialog.button(1066)->click();
+  dialog.button(1065)->click();
+  ASSERT_EQ(dialog.button(1065)->text(), QStringLiteral("断开")) << log().toStdString();
+
+  QElapsedTimer elapsed;
+  elapsed.start();
+  dialog.button(1056)->click();
+  dialog.button(1056)->click();
+  EXPECT_LT(elapsed.elapsed(), 3000);  // the waits end with the port, not at their limits
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.button(1066)->text() == QStringLiteral("打开串口"); }, 3000));
+  EXPECT_TRUE(log().contains(QString::fromUtf8("串口已断开"))) << log().toStdString();
+  EXPECT_TRUE(dialog.combo(1004)->isEnabled());
   (void)simulator.Stop();
 }
 
