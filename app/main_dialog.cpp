@@ -17,6 +17,7 @@
 #include "app/about_dialog.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
+#include "text/number_text.h"
 
 namespace corvel::app {
 
@@ -237,13 +238,7 @@ bool MainDialog::ReadBaudRate() {
   }
   if (index == 0) {
     // Leading blanks, then decimal digits up to the first other character.
-    const QString text = customRateText_.trimmed();
-    uint64_t rate = 0;
-    for (QChar c : text) {
-      if (c < QLatin1Char('0') || c > QLatin1Char('9')) break;
-      rate = std::min<uint64_t>(rate * 10 + static_cast<uint64_t>(c.unicode() - '0'), UINT32_MAX);
-    }
-    currentBaudRate_ = static_cast<uint32_t>(rate);
+    currentBaudRate_ = text::ParseUnsigned(customRateText_.toStdString(), 10);
     return true;
   }
   currentBaudRate_ = combo(1002)->itemText(index).toUInt();
