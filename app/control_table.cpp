@@ -10,7 +10,7 @@ constexpr bool kHidden = false;
 constexpr bool kOn = true;
 constexpr bool kOff = false;
 
-constexpr ControlSpec kControls[] = {
+constexpr ControlEntry kControls[] = {
     {0, K::kGroupBox, "串口操作", 13, 6, 335, 22, kShown, kOn},
     {0, K::kStatic, "端    口:", 18, 14, 40, 12, kShown, kOn},
     {0, K::kGroupBox, "日志输出", 12, 217, 336, 139, kShown, kOn},
@@ -76,6 +76,6 @@ constexpr ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> MainDialogControls() { return kControls; }
+std::span<const ControlEntry> MainDialogControls() { return kControls; }
 
 }  // namespace corvel::app

@@ -21,7 +21,7 @@ enum class ControlKind {
   kSortedCombo,    // items added without an index go in sorted order
 };
 
-struct ControlSpec {
+struct ControlEntry {
   int id;  // 0: a static item without an id
   ControlKind kind;
   const char* caption;
@@ -45,7 +45,7 @@ inline constexpr const char* kDialogFontFamily = "宋体";
 inline constexpr const char* kWindowTitle = "Corvel_DownloadTool_V1.3";
 
 // In template order, which is also the tab order.
-std::span<const ControlSpec> MainDialogControls();
+std::span<const ControlEntry> MainDialogControls();
 
 // The extension area: group box 1103 and every control inside it.
 inline constexpr std::array<int, 15> kExtensionAreaIds = {1103, 1104, 1005, 1105, 1006, 1106, 1021, 1107,

@@ -87,11 +87,11 @@ int MainDialog::ExtensionAreaWidth() const {
 int MainDialog::NarrowWidth() const { return units_.ToPixelsX(kDialogWidthDlu) - ExtensionAreaWidth(); }
 
 void MainDialog::BuildControls() {
-  for (const ControlSpec& spec : MainDialogControls()) {
+  for (const ControlEntry& entry : MainDialogControls()) {
     QWidget* widget = nullptr;
-    QRect rect = units_.ToPixels(spec.x, spec.y, spec.w, spec.h);
-    const QString caption = Text(spec.caption);
-    switch (spec.kind) {
+    QRect rect = units_.ToPixels(entry.x, entry.y, entry.w, entry.h);
+    const QString caption = Text(entry.caption);
+    switch (entry.kind) {
       case ControlKind::kGroupBox: widget = new QGroupBox(caption, this); break;
       case ControlKind::kStatic: widget = new QLabel(caption, this); break;
       case ControlKind::kEdit: widget = new QLineEdit(caption, this); break;
@@ -115,19 +115,19 @@ void MainDialog::BuildControls() {
       case ControlKind::kCombo:
       case ControlKind::kSortedCombo: {
         auto* box = new QComboBox(this);
-        box->setMaxVisibleItems(std::max(1, spec.h / kComboHeightDlu));
+        box->setMaxVisibleItems(std::max(1, entry.h / kComboHeightDlu));
         rect.setHeight(std::max(units_.ToPixelsY(kComboHeightDlu), box->sizeHint().height()));
         widget = box;
         break;
       }
     }
     widget->setGeometry(rect);
-    widget->setVisible(spec.visible);
-    widget->setEnabled(spec.enabled);
-    if (spec.kind == ControlKind::kGroupBox) widget->lower();
-    if (spec.id != 0) {
-      widget->setObjectName(QString::number(spec.id));
-      controls_[static_cast<size_t>(spec.id)] = widget;
+    widget->setVisible(entry.visible);
+    widget->setEnabled(entry.enabled);
+    if (entry.kind == ControlKind::kGroupBox) widget->lower();
+    if (entry.id != 0) {
+      widget->setObjectName(QString::number(entry.id));
+      controls_[static_cast<size_t>(entry.id)] = widget;
     }
   }
 

@@ -37,18 +37,18 @@ class ControlTableTest : public ::testing::Test {
 
 TEST_F(ControlTableTest, EveryControlExistsWithItsCaptionStateAndPlace) {
   QSet<int> ids;
-  for (const ControlSpec& spec : MainDialogControls()) {
-    if (spec.id == 0) continue;
-    SCOPED_TRACE(spec.id);
-    EXPECT_FALSE(ids.contains(spec.id)) << "duplicate id";
-    ids.insert(spec.id);
-    QWidget* widget = dialog.findChild<QWidget*>(QString::number(spec.id));
+  for (const ControlEntry& entry : MainDialogControls()) {
+    if (entry.id == 0) continue;
+    SCOPED_TRACE(entry.id);
+    EXPECT_FALSE(ids.contains(entry.id)) << "duplicate id";
+    ids.insert(entry.id);
+    QWidget* widget = dialog.findChild<QWidget*>(QString::number(entry.id));
     ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget, dialog.control(spec.id));
-    EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(spec.caption));
-    EXPECT_EQ(widget->isVisibleTo(&dialog), spec.visible);
-    EXPECT_EQ(widget->isEnabled(), spec.enabled);
-    EXPECT_EQ(widget->pos(), dialog.units().ToPixels(spec.x, spec.y, spec.w, spec.h).topLeft());
+    EXPECT_EQ(widget, dialog.control(entry.id));
+    EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(entry.caption));
+    EXPECT_EQ(widget->isVisibleTo(&dialog), entry.visible);
+    EXPECT_EQ(widget->isEnabled(), entry.enabled);
+    EXPECT_EQ(widget->pos(), dialog.units().ToPixels(entry.x, entry.y, entry.w, entry.h).topLeft());
   }
   EXPECT_EQ(ids.size(), 53);
 }
