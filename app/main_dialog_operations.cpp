@@ -18,6 +18,7 @@
 #include "program/chip_erase.h"
 #include "text/number_text.h"
 #include "text/read_file.h"
+#include "tools/extension_ops.h"
 #include "tools/load_file.h"
 
 namespace corvel::app {
@@ -253,8 +254,22 @@ void MainDialog::OnExtensionLoad() {
 }
 
 void MainDialog::OnExtensionExecute() {
-  // The flash, register and OTP operations are not wired yet.
-  RunChipOperation([] {});
+  RunChipOperation([this] {
+    // The boxes as they are, whatever their enabled state.
+    tools::ExtensionInputs inputs;
+    inputs.option = combo(1005)->currentIndex();
+    inputs.addressText = Utf8(edit(1021)->text());
+    inputs.dataText = Utf8(edit(1022)->text());
+    inputs.lengthText = Utf8(edit(1023)->text());
+    inputs.pageIndex = combo(1006)->currentIndex();
+    inputs.loaded = loadedData_;
+    const tools::ConfirmLock confirm = [this] {
+      return prompter_.AskConfirm(this, QString::fromUtf8(tools::kLockQuestion), QString::fromUtf8(tools::kLockCaption));
+    };
+    const tools::ExtensionResult result = tools::RunExtensionOperation(*link_, inputs, confirm);
+    if (result.lengthText) edit(1023)->setText(QString::fromStdString(*result.lengthText));
+    if (result.dataText) edit(1022)->setText(QString::fromStdString(*result.dataText));
+  });
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {

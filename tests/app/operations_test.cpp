@@ -343,3 +343,47 @@ TEST_F(OperationsTest, InformationAndEraseButtonsSendTheirCommands) {
 
 }  // namespace
 }  // namespace corvel::app
+
+namespace corvel::app {
+namespace {
+
+TEST_F(OperationsTest, ExtensionAreaExecute) {
+  Connect();
+  dialog.SetExtensionAreaShown(true);
+  EXPECT_TRUE(Enabled(1042));
+  const auto choose = [&](int index) {
+    dialog.combo(1005)->setCurrentIndex(index);
+    emit dialog.combo(1005)->activated(index);
+  };
+  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
+    return testing::MakeResponse(code, 0, {0x78, 0x56, 0x34, 0x12});
+  };
+  // Read register: the value lands in the (disabled) data edit.
+  choose(5);
+  dialog.edit(1021)->setText(QStringLiteral("40000000"));
+  dialog.button(1042)->click();
+  ASSERT_EQ(port->frames.size(), 1u);
+  EXPECT_TRUE(dialog.edit(1022)->text().contains(QStringLiteral("12345678"), Qt::CaseInsensitive))
+      << dialog.edit(1022)->text().toStdString();
+
+  // Write flash with the loaded bytes: the length edit shows their count.
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("data.cfg"), "01 02 03"));
+  choose(4);
+  dialog.button(1041)->click();
+  port->frames.clear();
+  dialog.button(1042)->click();
+  ASSERT_EQ(port->frames.size(), 1u);
+  EXPECT_EQ(dialog.edit(1023)->text(), QStringLiteral("3"));
+
+  // Lock OTP asks first; Cancel sends nothing.
+  choose(9);
+  dialog.combo(1006)->setCurrentIndex(0);
+  prompter.confirmAnswer = false;
+  port->frames.clear();
+  dialog.button(1042)->click();
+  EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8("是否锁定OTP区域?")});
+  EXPECT_TRUE(port->frames.empty());
+}
+
+}  // namespace
+}  // namespace corvel::app
