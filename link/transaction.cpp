@@ -28,10 +28,13 @@ uint8_t Link::SendAndWait(uint8_t code, const uint8_t* payload, uint16_t length)
 
 bool Link::WaitForFlag(const uint8_t& flag, uint32_t limitSeconds) {
   const uint64_t deadline = (host_.NowMicros() / kMicrosPerSecond + limitSeconds) * kMicrosPerSecond;
+  // The flag is tested before every pump: the wait may have just handled the
+  // frame that set it, and a further pump could let later bytes overwrite it.
   for (;;) {
+    if (flag) return true;
+    if (host_.NowMicros() >= deadline || host_.PortLost()) return false;
     host_.PumpMessages();
     if (flag) return true;
-    if (host_.NowMicros() >= deadline || host_.PortLost()) return flag != 0;
     host_.WaitUntil(deadline);
   }
 }
@@ -40,9 +43,10 @@ bool Link::WaitForFlagMicros(const uint8_t& flag, uint32_t limitMicros) {
   const uint32_t start = MicroTimer();
   const uint64_t deadline = host_.NowMicros() + limitMicros;
   for (;;) {
+    if (flag) return true;
+    if (static_cast<uint32_t>(MicroTimer() - start) >= limitMicros || host_.PortLost()) return false;
     host_.PumpMessages();
     if (flag) return true;
-    if (static_cast<uint32_t>(MicroTimer() - start) >= limitMicros || host_.PortLost()) return flag != 0;
     host_.WaitUntil(deadline);
   }
 }

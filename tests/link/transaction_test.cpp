@@ -95,6 +95,18 @@ TEST(Waits, SecondsAndMicrosecondLimits) {
   EXPECT_EQ(f.host.now - start, 1200u);
 }
 
+TEST(Waits, AFrameThatEndsAWaitIsNotOverwrittenByTheNextOne) {
+  Connected f;
+  f.link.responseArrived = 0;
+  Bytes two = MakeResponse(0x11, 0x20);
+  const Bytes next = MakeResponse(0x13, 0x07);
+  two.insert(two.end(), next.begin(), next.end());
+  f.host.Reply(two, 1000);  // both frames in one chunk
+  EXPECT_TRUE(f.link.WaitForFlag(f.link.responseArrived, kHandshakeTimeoutSeconds));
+  EXPECT_EQ(f.link.StatusByte(), 0x20);
+  EXPECT_EQ(f.link.rxBuffer[1], 0x11);
+}
+
 TEST(MicroTimer, DifferencesSurviveTheWrap) {
   Connected f;
   f.host.now = (uint64_t{1} << 32) - 3000;  // 3 ms before the 32-bit microsecond wrap
