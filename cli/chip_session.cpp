@@ -86,4 +86,16 @@ int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSess
   return status;
 }
 
+void AddLinkCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run, const char* name,
+                    const char* summary, bool (*operation)(link::Link&)) {
+  CLI::App* command = app.add_subcommand(name, summary);
+  command->callback([&run, &global, operation] {
+    run = [&global, operation] {
+      return RunChipCommand(global, [operation](ChipSession& session) {
+        return operation(session.link) ? kExitOk : kExitChipFailed;
+      });
+    };
+  });
+}
+
 }  // namespace corvel::cli

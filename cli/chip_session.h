@@ -59,4 +59,9 @@ struct ChipSession {
 // disconnect) is done here.
 int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation);
 
+// A chip command whose operation is one function over the link that returns
+// true when every command it sent succeeded.
+void AddLinkCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run, const char* name,
+                    const char* summary, bool (*operation)(link::Link&));
+
 }  // namespace corvel::cli

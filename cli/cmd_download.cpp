@@ -100,25 +100,9 @@ void SetupDownloadCommands(CLI::App& app, const GlobalOptions& global, CommandRu
     run = [&global, options] { return RunDownload(global, *options); };
   });
 
-  struct Erase {
-    const char* name;
-    const char* summary;
-    bool (*operation)(link::Link&);
-  };
-  static constexpr Erase kErases[] = {
-      {"erase-chip", "Erase the whole flash", program::EraseChip},
-      {"erase-user", "Erase the user data area named by the chip's partition record", program::EraseUserArea},
-  };
-  for (const Erase& erase : kErases) {
-    CLI::App* command = app.add_subcommand(erase.name, erase.summary);
-    command->callback([&run, &global, &erase] {
-      run = [&global, &erase] {
-        return RunChipCommand(global, [&erase](ChipSession& session) {
-          return erase.operation(session.link) ? kExitOk : kExitChipFailed;
-        });
-      };
-    });
-  }
+  AddLinkCommand(app, global, run, "erase-chip", "Erase the whole flash", program::EraseChip);
+  AddLinkCommand(app, global, run, "erase-user", "Erase the user data area named by the chip's partition record",
+                 program::EraseUserArea);
 }
 
 }  // namespace corvel::cli
