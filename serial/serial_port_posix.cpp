@@ -430,7 +430,7 @@ void SerialPort::State::Monitor() {
       }
     }
     if (port & (POLLHUP | POLLERR | POLLNVAL)) {
-      ReportLost((port & POLLHUP) ? "the device hung up" : "the device reported an error");
+      ReportLost((port & POLLHUP) ? "设备已挂断" : "设备报告错误");
       break;
     }
     bool blocked = false;
