@@ -154,11 +154,7 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
 }
 
 Result<ImageBuffer> ReadHexImageFile(const std::string& path) {
-  auto fileText = text::ReadFile(path);
-  if (!fileText) return fileText.error();
-  auto image = ReadHexImage(*fileText);
-  if (!image) return MakeError(image.error().kind, path + ": " + image.error().text);
-  return image;
+  return text::ParseFile(path, ReadHexImage);
 }
 
 }  // namespace corvel::program

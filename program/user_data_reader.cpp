@@ -14,11 +14,7 @@ Result<ImageBuffer> ReadUserDataImage(std::string_view fileText) {
 }
 
 Result<ImageBuffer> ReadUserDataImageFile(const std::string& path) {
-  auto fileText = text::ReadFile(path);
-  if (!fileText) return fileText.error();
-  auto image = ReadUserDataImage(*fileText);
-  if (!image) return MakeError(image.error().kind, path + ": " + image.error().text);
-  return image;
+  return text::ParseFile(path, ReadUserDataImage);
 }
 
 }  // namespace corvel::program

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "link/result.h"
 
@@ -15,5 +16,17 @@ inline constexpr size_t kMaxInputFileBytes = 64u * 1024 * 1024;
 // The file's bytes. A missing, unreadable or too large file gives an error
 // whose text names the path and the reason.
 Result<std::string> ReadFile(const std::string& path, size_t maxBytes = kMaxInputFileBytes);
+
+// Reads the file and hands its bytes to `parse` (a parser over text, returning
+// a Result). A parser's error gets the path in front, so every message says
+// which file it is about.
+template <class Parse>
+auto ParseFile(const std::string& path, Parse parse) -> decltype(parse(std::string_view{})) {
+  auto bytes = ReadFile(path);
+  if (!bytes) return bytes.error();
+  auto parsed = parse(std::string_view(*bytes));
+  if (!parsed) return MakeError(parsed.error().kind, path + ": " + parsed.error().text);
+  return parsed;
+}
 
 }  // namespace corvel::text

@@ -15,11 +15,7 @@ Result<LoadedData> ParseLoadFile(std::string_view fileBytes) {
 }
 
 Result<LoadedData> ReadLoadFile(const std::string& path) {
-  auto fileBytes = text::ReadFile(path);
-  if (!fileBytes) return fileBytes.error();
-  auto data = ParseLoadFile(*fileBytes);
-  if (!data) return MakeError(data.error().kind, path + ": " + data.error().text);
-  return data;
+  return text::ParseFile(path, ParseLoadFile);
 }
 
 }  // namespace corvel::tools
