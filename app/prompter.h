@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "link/result.h"
+#include "base/result.h"
 
 class QWidget;
 

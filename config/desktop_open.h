@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::config {
 

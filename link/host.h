@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::link {
 

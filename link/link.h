@@ -9,7 +9,7 @@
 #include <string>
 
 #include "link/host.h"
-#include "link/result.h"
+#include "base/result.h"
 #include "log/log.h"
 
 namespace corvel::link {

@@ -13,7 +13,7 @@
 
 #include "link/connection.h"
 #include "link/link.h"
-#include "link/result.h"
+#include "base/result.h"
 #include "program/image_transfer.h"
 
 namespace corvel::program {

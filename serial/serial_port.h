@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::serial {
 

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::sim {
 

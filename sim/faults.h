@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::sim {
 

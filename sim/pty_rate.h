@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::sim {
 

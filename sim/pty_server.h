@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/result.h"
+#include "base/result.h"
 #include "sim/burst_detector.h"
 #include "sim/chip_model.h"
 

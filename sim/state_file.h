@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "link/result.h"
+#include "base/result.h"
 #include "sim/chip_memory.h"
 
 namespace corvel::sim {

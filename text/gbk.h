@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::text {
 

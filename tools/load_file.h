@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/result.h"
+#include "base/result.h"
 
 namespace corvel::tools {
 
