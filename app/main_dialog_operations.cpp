@@ -14,7 +14,7 @@
 #include "app/main_dialog.h"
 #include "app/prompter.h"
 #include "config/record_read.h"
-#include "link/device_info.h"
+#include "program/device_info.h"
 #include "program/chip_erase.h"
 #include "text/number_text.h"
 #include "text/read_file.h"
@@ -61,10 +61,10 @@ void MainDialog::WireOperations() {
 
   connect(button(1066), &QPushButton::clicked, this, &MainDialog::TogglePort);
   connect(button(1065), &QPushButton::clicked, this, &MainDialog::OnConnect);
-  connect(button(1056), &QPushButton::clicked, this, [this] { RunChipOperation([this] { link::ReadChipInfo(*link_); }); });
+  connect(button(1056), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::ReadChipInfo(*link_); }); });
   connect(button(1055), &QPushButton::clicked, this,
-          [this] { RunChipOperation([this] { link::ReadFactoryInfo(*link_); }); });
-  connect(button(1074), &QPushButton::clicked, this, [this] { RunChipOperation([this] { link::ReadMac(*link_); }); });
+          [this] { RunChipOperation([this] { program::ReadFactoryInfo(*link_); }); });
+  connect(button(1074), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::ReadMac(*link_); }); });
   connect(button(1061), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::EraseChip(*link_); }); });
   connect(button(1062), &QPushButton::clicked, this,
           [this] { RunChipOperation([this] { program::EraseUserArea(*link_); }); });

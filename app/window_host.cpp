@@ -12,7 +12,8 @@ namespace corvel::app {
 
 WindowHost::WindowHost(QObject* parent) : QObject(parent) {
   deliver_ = [this](const uint8_t* data, size_t count) -> size_t {
-    return link_ != nullptr ? link_->Deliver(data, count) : count;
+    if (link_ != nullptr) link_->Deliver(data, count);
+    return count;
   };
   deadline_.setSingleShot(true);
   deadline_.setTimerType(Qt::PreciseTimer);
@@ -76,9 +77,8 @@ void WindowHost::PostDelivery() {
 
 void WindowHost::DeliverPending() {
   deliveryPosted_.store(false);
-  // One pass per event: the link stops right after a byte that completes a
-  // frame, and the waiting operation must read that frame before the next
-  // pass. What is left goes with the next event.
+  // One chunk per event, so clicks and timers are not held up by a long
+  // stream; what is left goes with the next event.
   (void)port_.Consume(deliver_);
   if (port_.HasData()) PostDelivery();
 }

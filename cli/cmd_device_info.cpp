@@ -2,16 +2,16 @@
 // and its Bluetooth MAC address.
 #include "cli/chip_session.h"
 #include "cli/commands.h"
-#include "link/device_info.h"
+#include "program/device_info.h"
 
 namespace corvel::cli {
 
 void SetupDeviceInfoCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run) {
   AddLinkCommand(app, global, run, "info",
                  "Read the chip's serial number, identifier, boot loader version and image records",
-                 link::ReadChipInfo);
-  AddLinkCommand(app, global, run, "factory", "Dump the factory information (OTP page 1)", link::ReadFactoryInfo);
-  AddLinkCommand(app, global, run, "mac", "Show the chip's Bluetooth MAC address", link::ReadMac);
+                 program::ReadChipInfo);
+  AddLinkCommand(app, global, run, "factory", "Dump the factory information (OTP page 1)", program::ReadFactoryInfo);
+  AddLinkCommand(app, global, run, "mac", "Show the chip's Bluetooth MAC address", program::ReadMac);
 }
 
 }  // namespace corvel::cli

@@ -5,22 +5,19 @@
 
 namespace corvel::config {
 
-namespace {
-}
-
 ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::string& path) {
   const bool partition = kind == RecordKind::kPartition;
   const size_t size = partition ? kPartitionRecordSize : kAccessRecordSize;
   // Address (0 or 0x100), then the length, both little-endian.
   const uint8_t payload[] = {0x00, static_cast<uint8_t>(partition ? 0x00 : 0x01), 0x00, 0x00,
                              static_cast<uint8_t>(size), 0x00};
-  const uint8_t status = link.SendAndWait(link::cmd::kReadFlash, payload, sizeof payload);
-  // A short answer is a failed read: its missing words would come from stale bytes.
-  if (status != 0 || link.ResponseDataLength() < size) {
+  const auto answer = link.Transact(link::cmd::kReadFlash, payload, sizeof payload, size);
+  // A short answer is a failed read: its missing words were never sent.
+  if (!answer || !answer->OkWith(size)) {
     link.log().AppendLog("读取文件失败!");
     return ReadRecordResult::kChipFailed;
   }
-  auto file = FormatRecordFile(kind, link.ResponseData(), size);
+  auto file = FormatRecordFile(kind, answer->data.data(), size);
   if (!file) {
     link.log().AppendLog(file.error().text);
     return ReadRecordResult::kFileFailed;

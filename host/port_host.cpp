@@ -45,7 +45,8 @@ bool PortHost::QueueWrite(const uint8_t* data, size_t length) { return port_.Que
 bool PortHost::QueueBurst(const uint8_t* data, size_t length) { return port_.QueueBurst(data, length); }
 
 size_t PortHost::Deliver(const uint8_t* data, size_t count) {
-  return link_ != nullptr ? link_->Deliver(data, count) : count;
+  if (link_ != nullptr) link_->Deliver(data, count);
+  return count;
 }
 
 void PortHost::PumpMessages() {
@@ -57,8 +58,6 @@ void PortHost::PumpMessages() {
     dataReady_ = false;
   }
   if (interrupted && interruptHandler_) interruptHandler_();
-  // One hand-off per pump: the link stops right after a completed frame, and
-  // the waiting operation must read that frame before later bytes land.
   port_.Consume(deliver_);
 }
 

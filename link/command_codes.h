@@ -1,6 +1,7 @@
 // The boot loader's command codes; an answer carries its command's code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace corvel::link::cmd {
@@ -25,5 +26,16 @@ inline constexpr uint8_t kEraseOtp = 0x2F;
 inline constexpr uint8_t kSectorErase = 0x30;
 inline constexpr uint8_t kAfterHandshake = 0x81;   // sent once after an accepted handshake, not awaited
 inline constexpr uint8_t kSetRate = 0x83;          // switch the link to another rate
+
+// Answer codes that end a wait for an answer, whatever command was sent: the
+// commands' own codes, and 0x14 and 0x21, which the boot loader may answer
+// with although nobody sends them.
+inline constexpr std::array<uint8_t, 21> kAnswerCodes = {
+    kHandshake, kBootVersion, 0x14,     kChipId,       kErase,          0x21,          kWriteAccess,
+    kRequestTransfer, kDataBlock, kReadOtp, kWriteOtp, kLockOtp,        kReadRegister, kWriteRegister,
+    kPageErase,  kWriteFlash, kReadFlash, kEraseOtp,   kSectorErase,    kAfterHandshake, kSetRate};
+
+// Codes the boot loader's frames may carry that end nothing.
+inline constexpr std::array<uint8_t, 2> kIgnoredAnswerCodes = {0x25, 0x2E};
 
 }  // namespace corvel::link::cmd

@@ -1,6 +1,9 @@
 #include "link/connection.h"
 
 #include <array>
+#include <optional>
+
+#include "base/bytes.h"
 
 #include "link/command_codes.h"
 
@@ -32,21 +35,19 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
   connecting = 1;
   link_.log().ClearLog();
   link_.log().AppendLog("正在连接芯片,请执行复位.....");
-  link_.protocolMode = 1;
+  link_.EnterSyncHunt();
   SetStage(ConnectionStage::kBursting);
-  link_.ResetReceiver();
-  link_.synced = 0;
-  link_.framesEnabled = 0;
 
   host.SetRts(true);
   host.SleepMicros(kResetPulseMicros);
   host.SetRts(false);
 
   const uint64_t started = host.NowMicros();
+  bool synced = false;
   while (connecting == 1) {
     host.QueueBurst(kSyncBurst.data(), kSyncBurst.size());
-    link_.WaitForFlagMicros(link_.synced, kSyncBurstMicros);
-    if (link_.synced == 1) break;
+    synced = link_.AwaitSync(kSyncBurstMicros);
+    if (synced) break;
     if (host.PortLost()) {
       StopAttempt();
       break;
@@ -55,74 +56,57 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
       StopAttempt();
     }
   }
-  if (link_.synced == 0) return;  // stopped: the stop has restored everything
+  // A stop clicked while the pattern arrived has already gone back to text.
+  if (!synced || connecting == 0) return;
 
   SetStage(ConnectionStage::kHandshaking);
   host.SleepMicros(kSettleMicros);
-  link_.ResetReceiver();
-  link_.framesEnabled = 1;
+  link_.EnableFrames();
   Handshake(password, portBaudRate);
 }
 
 void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
-  link_.responseArrived = 0;
-  const uint8_t payload[4] = {static_cast<uint8_t>(password), static_cast<uint8_t>(password >> 8),
-                              static_cast<uint8_t>(password >> 16), static_cast<uint8_t>(password >> 24)};
-  (void)link_.SendFrame(cmd::kHandshake, payload, sizeof payload);
-  link_.WaitForFlag(link_.responseArrived, kHandshakeTimeoutSeconds);
+  uint8_t payload[4];
+  WriteLe32(payload, password);
+  (void)link_.Send(cmd::kHandshake, payload, sizeof payload);
+  const std::optional<Response> answer = link_.Await(kHandshakeTimeoutSeconds);
 
-  const uint8_t status = link_.StatusByte();
-  if (link_.responseArrived == 1 && (status == kHandshakeAccepted || status == kHandshakeAcceptedAlt)) {
+  if (answer && (answer->status == kHandshakeAccepted || answer->status == kHandshakeAcceptedAlt)) {
     if (portBaudRate == 115200) rateClass = 0;
     if (portBaudRate == 230400) rateClass = 1;
-    connectionState = status;
+    connectionState = answer->status;
     link_.log().AppendLog("芯片连接成功!");
     SetStage(ConnectionStage::kConnected);
     const uint8_t zero = 0;
-    (void)link_.SendFrame(cmd::kAfterHandshake, &zero, 1);
+    (void)link_.Send(cmd::kAfterHandshake, &zero, 1);
     return;
   }
 
   connectionState = kNotConnected;
   link_.log().AppendLog("芯片连接失败!");
-  link_.disconnectAcked = 0;
-  const uint8_t zero = 0;
-  (void)link_.SendFrame(cmd::kDisconnect, &zero, 1);
-  link_.WaitForFlag(link_.disconnectAcked, kDisconnectTimeoutSeconds);
-  link_.rxIndex = 0;
-  link_.synced = 0;
-  link_.protocolMode = 0;
-  link_.rxBuffer.fill(0);
-  link_.framesEnabled = 0;
-  SetStage(ConnectionStage::kIdle);
-  link_.log().ResumeFlush();
+  link_.SendDisconnect();
+  link_.AwaitDisconnectAck(kDisconnectTimeoutSeconds);
+  BackToText();
 }
 
 void Connection::Disconnect() {
   connecting = 0;
   link_.log().AppendLog("芯片断开连接!");
-  link_.protocolMode = 0;
-  link_.disconnectAcked = 0;
   connectionState = kNotConnected;
-  // Text mode is already on, so the boot loader's answer arrives as console text.
-  const uint8_t zero = 0;
-  (void)link_.SendFrame(cmd::kDisconnect, &zero, 1);
+  // Text mode first, so the boot loader's answer arrives as console text.
+  link_.BackToText();
+  link_.SendDisconnect();
   BackToText();
 }
 
 void Connection::StopAttempt() {
   connecting = 0;
   link_.log().AppendLog("停止连接芯片!");
-  link_.disconnectAcked = 0;
-  link_.protocolMode = 0;
   BackToText();
 }
 
 void Connection::BackToText() {
-  link_.rxIndex = 0;
-  link_.synced = 0;
-  link_.framesEnabled = 0;
-  link_.rxBuffer.fill(0);
+  link_.BackToText();
   SetStage(ConnectionStage::kIdle);
   link_.log().ResumeFlush();
 }

@@ -2,7 +2,16 @@
 
 #include <algorithm>
 
+#include "text/hex_pairs.h"
+
 namespace corvel::log {
+
+void Log::EchoFrame(std::string_view prefix, const uint8_t* bytes, size_t count) {
+  if (!FrameEcho()) return;
+  echoLine_.assign(prefix);
+  text::AppendHexBytes(echoLine_, bytes, count);
+  sink_.AppendLine(echoLine_);
+}
 
 void Log::AppendReceivedText(const uint8_t* bytes, size_t count) {
   std::lock_guard<std::mutex> lock(textMutex_);

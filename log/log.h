@@ -50,6 +50,9 @@ class Log {
   // The frame echo switch ("pkt"): read at the moment a frame is sent or received.
   void SetFrameEcho(bool on) { frameEcho_.store(on); }
   bool FrameEcho() const { return frameEcho_.load(); }
+  // While the switch is on, logs `prefix` and each byte as "%02X ". Owner
+  // thread only: the line is built in a buffer kept between frames.
+  void EchoFrame(std::string_view prefix, const uint8_t* bytes, size_t count);
 
   // Bytes waiting for the next flush (for tests and for the bound).
   size_t PendingTextSize();
@@ -63,6 +66,7 @@ class Log {
   std::mutex flushMutex_;  // held for a whole flush; a pause waits on it
   std::atomic<bool> paused_{false};
   std::atomic<bool> frameEcho_{false};
+  std::string echoLine_;
 };
 
 }  // namespace corvel::log

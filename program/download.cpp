@@ -102,7 +102,7 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
 bool Download::SwitchRate(uint32_t rate) {
   const uint8_t payload[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
                               static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
-  if (link_.SendAndWait(link::cmd::kSetRate, payload, sizeof payload) != 0) return false;
+  if (!link::Succeeded(link_.Transact(link::cmd::kSetRate, payload, sizeof payload))) return false;
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass == 1 ? 2 * rate : rate;
   auto changed = link_.host().SetBaudRate(lineRate);
@@ -117,12 +117,12 @@ bool Download::WritePartition(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("正在写入分区信息...");
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
-  bool ok = link_.SendAndWait(link::cmd::kSectorErase, erase, sizeof erase) == 0;
+  bool ok = link::Succeeded(link_.Transact(link::cmd::kSectorErase, erase, sizeof erase));
   if (ok) {
     std::vector<uint8_t> payload = {0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(record.size()),
                                     static_cast<uint8_t>(record.size() >> 8)};
     payload.insert(payload.end(), record.begin(), record.end());
-    ok = link_.SendAndWait(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+    ok = link::Succeeded(link_.Transact(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())));
   }
   link_.log().AppendLog(ok ? "分区信息写入成功!" : "分区信息写入失败!");
   return ok;
@@ -133,7 +133,8 @@ bool Download::WriteAccess(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   std::vector<uint8_t> payload = {static_cast<uint8_t>(record.size())};
   payload.insert(payload.end(), record.begin(), record.end());
-  const bool ok = link_.SendAndWait(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())) == 0;
+  const bool ok =
+      link::Succeeded(link_.Transact(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())));
   link_.log().AppendLog(ok ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
   return ok;
 }

@@ -42,7 +42,7 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
 
   log.AppendLog("传输文件大小：" + std::to_string(length) + "Byte");
   log.AppendLog("正在擦出flash...");
-  switch (link.SendAndWait(link::cmd::kErase, &typeByte, 1)) {
+  switch (link::StatusOf(link.Transact(link::cmd::kErase, &typeByte, 1))) {
     case kStatusEraseFailed:
       log.AppendLog("擦除失败!");
       return TransferResult::kFailed;
@@ -58,7 +58,7 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
   if (control.aborted) return TransferResult::kAborted;
 
   log.AppendLog("正在请求传输...");
-  switch (link.SendAndWait(link::cmd::kRequestTransfer, request, sizeof request)) {
+  switch (link::StatusOf(link.Transact(link::cmd::kRequestTransfer, request, sizeof request))) {
     case kStatusPartitionInvalid:
       log.AppendLog("分区信息无效!");
       return TransferResult::kFailed;
@@ -79,14 +79,13 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
   uint32_t offset = 0;
   while (control.remaining > 0) {
     const uint32_t n = std::min(blockSize, control.remaining);
-    link.responseArrived = 0;
     control.remaining -= n;
     ++blockNumber;
     payload[0] = static_cast<uint8_t>(blockNumber >> 8);
     payload[1] = static_cast<uint8_t>(blockNumber & 0xFF);
     std::copy_n(image + offset, n, payload.begin() + 2);
     offset += n;
-    (void)link.SendFrame(blockCommand, payload.data(), static_cast<uint16_t>(n + 2));
+    (void)link.Send(blockCommand, payload.data(), static_cast<uint16_t>(n + 2));
 
     const float sent = static_cast<float>(blockNumber) * static_cast<float>(blockSize);
     while (sent - static_cast<float>(position) * step > -0.003f) {
@@ -95,7 +94,7 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
       link.host().PumpMessages();
     }
 
-    if (!link.WaitForFlag(link.responseArrived, link::kBlockTimeoutSeconds) || link.StatusByte() != 0) {
+    if (!link::Succeeded(link.Await(link::kBlockTimeoutSeconds))) {
       log.AppendLog("编程失败!");
       return TransferResult::kFailed;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bytes.h"
 #include "link/crc16.h"
 
 namespace corvel::sim {
@@ -10,19 +11,6 @@ namespace corvel::sim {
 namespace {
 
 constexpr char kStateMagic[8] = {'C', 'V', 'L', 'S', 'I', 'M', '0', '1'};
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-void SetU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // A small image that stands for firmware already on the chip.
 void PlaceDemoImage(ChipMemory& memory, uint32_t addr, uint32_t size, uint32_t recordAddr, const char* name,
@@ -53,9 +41,9 @@ ChipMemory ChipMemory::Factory(uint32_t serialNumber) {
   PlaceDemoImage(memory, partition.StackAddr, 4096, kStackRecordAddr, "STK1", 0x40);
   // Factory page: a few identification words, then the serial number.
   uint8_t* page1 = memory.Otp(1);
-  SetU32(page1 + 0x00, 0x4C564F43);  // "COVL"
-  SetU32(page1 + 0x04, 0x00010002);
-  SetU32(page1 + kSerialNumberOffset, serialNumber);
+  WriteLe32(page1 + 0x00, 0x4C564F43);  // "COVL"
+  WriteLe32(page1 + 0x04, 0x00010002);
+  WriteLe32(page1 + kSerialNumberOffset, serialNumber);
   return memory;
 }
 
@@ -92,9 +80,9 @@ bool ChipMemory::ProgramOtp(uint8_t page, uint32_t addr, const uint8_t* data, si
 
 void ChipMemory::EraseOtp(uint8_t page) { otp[page - 1].fill(0xFF); }
 
-uint32_t ChipMemory::ReadWord(uint32_t addr) const { return GetU32(flash.data() + addr); }
+uint32_t ChipMemory::ReadWord(uint32_t addr) const { return ReadLe32(flash.data() + addr); }
 
-void ChipMemory::WriteWord(uint32_t addr, uint32_t value) { SetU32(flash.data() + addr, value); }
+void ChipMemory::WriteWord(uint32_t addr, uint32_t value) { WriteLe32(flash.data() + addr, value); }
 
 PartitionRecord ChipMemory::ReadPartitionRecord() const {
   PartitionRecord r;
@@ -126,21 +114,21 @@ std::optional<ImageRegion> ChipMemory::RegionFor(uint8_t type) const {
 ImageRecord ChipMemory::ReadImageRecord(uint32_t addr) const {
   const uint8_t* p = flash.data() + addr;
   ImageRecord r;
-  r.valid = GetU32(p);
+  r.valid = ReadLe32(p);
   r.crc = static_cast<uint16_t>(p[4] | p[5] << 8);
-  r.size = GetU32(p + 8);
+  r.size = ReadLe32(p + 8);
   std::memcpy(r.name.data(), p + 12, 4);
   return r;
 }
 
 void ChipMemory::WriteImageRecord(uint32_t addr, const ImageRecord& r) {
   uint8_t bytes[kImageRecordSize];
-  SetU32(bytes, r.valid);
+  WriteLe32(bytes, r.valid);
   bytes[4] = static_cast<uint8_t>(r.crc);
   bytes[5] = static_cast<uint8_t>(r.crc >> 8);
   bytes[6] = 0xFF;  // unused by the boot loader, left erased
   bytes[7] = 0xFF;
-  SetU32(bytes + 8, r.size);
+  WriteLe32(bytes + 8, r.size);
   std::memcpy(bytes + 12, r.name.data(), 4);
   ReplaceFlash(addr, bytes, sizeof bytes);
 }
@@ -148,18 +136,18 @@ void ChipMemory::WriteImageRecord(uint32_t addr, const ImageRecord& r) {
 std::vector<uint8_t> ChipMemory::Serialize() const {
   std::vector<uint8_t> out(kStateMagic, kStateMagic + sizeof kStateMagic);
   out.reserve(out.size() + 12 + flash.size() + sizeof otp + kOtpPageCount + 4 + registers.size() * 8);
-  PutU32(out, kFlashSize);
+  AppendLe32(out, kFlashSize);
   out.insert(out.end(), flash.begin(), flash.end());
-  PutU32(out, kOtpPageCount);
-  PutU32(out, kOtpPageSize);
+  AppendLe32(out, kOtpPageCount);
+  AppendLe32(out, kOtpPageSize);
   for (uint32_t i = 0; i < kOtpPageCount; ++i) {
     out.insert(out.end(), otp[i].begin(), otp[i].end());
     out.push_back(otpLocked[i] ? 1 : 0);
   }
-  PutU32(out, static_cast<uint32_t>(registers.size()));
+  AppendLe32(out, static_cast<uint32_t>(registers.size()));
   for (const auto& [addr, value] : registers) {
-    PutU32(out, addr);
-    PutU32(out, value);
+    AppendLe32(out, addr);
+    AppendLe32(out, value);
   }
   return out;
 }
@@ -176,24 +164,24 @@ Result<ChipMemory> ChipMemory::Deserialize(const uint8_t* data, size_t length) {
   const uint8_t* magic = take(sizeof kStateMagic);
   if (magic == nullptr || std::memcmp(magic, kStateMagic, sizeof kStateMagic) != 0) return bad;
   const uint8_t* p = take(4);
-  if (p == nullptr || GetU32(p) != kFlashSize) return bad;
+  if (p == nullptr || ReadLe32(p) != kFlashSize) return bad;
   ChipMemory memory;
   if ((p = take(kFlashSize)) == nullptr) return bad;
   std::memcpy(memory.flash.data(), p, kFlashSize);
   const uint8_t* count = take(4);
   const uint8_t* size = take(4);
-  if (count == nullptr || size == nullptr || GetU32(count) != kOtpPageCount || GetU32(size) != kOtpPageSize) return bad;
+  if (count == nullptr || size == nullptr || ReadLe32(count) != kOtpPageCount || ReadLe32(size) != kOtpPageSize) return bad;
   for (uint32_t i = 0; i < kOtpPageCount; ++i) {
     if ((p = take(kOtpPageSize + 1)) == nullptr || p[kOtpPageSize] > 1) return bad;
     std::memcpy(memory.otp[i].data(), p, kOtpPageSize);
     memory.otpLocked[i] = p[kOtpPageSize] == 1;
   }
   if ((p = take(4)) == nullptr) return bad;
-  const uint32_t registerCount = GetU32(p);
+  const uint32_t registerCount = ReadLe32(p);
   if ((length - pos) / 8 < registerCount) return bad;
   for (uint32_t i = 0; i < registerCount; ++i) {
     p = take(8);
-    memory.registers[GetU32(p)] = GetU32(p + 4);
+    memory.registers[ReadLe32(p)] = ReadLe32(p + 4);
   }
   if (pos != length) return bad;
   return memory;

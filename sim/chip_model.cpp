@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/bytes.h"
 #include "link/crc16.h"
 #include "link/link.h"
 
@@ -15,15 +16,6 @@ constexpr uint32_t kMinRate = 1200;
 constexpr uint32_t kMaxRate = 4000000;
 constexpr uint32_t kDoublingRate = 230400;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-void AppendU32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint16_t DeclaredLength(const uint8_t* frame) { return static_cast<uint16_t>(frame[2] << 8 | frame[3]); }
 bool ValidPage(uint8_t page) { return page >= 1 && page <= kOtpPageCount; }
 
 }  // namespace
@@ -31,7 +23,7 @@ bool ValidPage(uint8_t page) { return page >= 1 && page <= kOtpPageCount; }
 ChipModel::ChipModel(ModelOptions options)
     : options_(std::move(options)), memory_(ChipMemory::Factory(options_.serialNumber)), state_(options_.start) {
   answer_.reserve(link::kMaxPayload);
-  frame_.resize(link::kTxBufferSize);
+  frame_.resize(link::kMaxFrame);
 }
 
 void ChipModel::Receive(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
@@ -39,17 +31,21 @@ void ChipModel::Receive(const uint8_t* data, size_t length, std::vector<uint8_t>
   for (size_t i = 0; i < length && !vanished_; ++i) {
     const uint8_t b = data[i];
     // Bytes inside a frame are data, not a burst (images hold long 0xFF runs).
-    if (rxIndex_ == 0 && burst_.Feed(b)) {
+    if (assembler_.Idle() && burst_.Feed(b)) {
       WakeUp(out);
       continue;
     }
-    if (state_ != StartState::kConsole) AssembleByte(b, out);
+    if (state_ != StartState::kConsole) {
+      out_ = &out;
+      assembler_.Push(b, {}, *this);
+      out_ = nullptr;
+    }
   }
 }
 
 void ChipModel::WakeUp(std::vector<uint8_t>& out) {
   if (vanished_) return;
-  rxIndex_ = 0;
+  assembler_.Reset();
   burst_.Reset();
   transfer_.active = false;
   if (state_ == StartState::kConsole && ++burstsInConsole_ < options_.syncAfterBursts) return;
@@ -87,57 +83,18 @@ std::optional<uint32_t> ChipModel::TakeRateSwitch() {
   return rate;
 }
 
-void ChipModel::AssembleByte(uint8_t b, std::vector<uint8_t>& out) {
-  rx_[rxIndex_++] = b;
-  if (rx_[0] != link::kFrameStart) {
-    rxIndex_ = 0;
-    return;
-  }
-  if (rxIndex_ < 4) return;
-  const size_t total = DeclaredLength(rx_.data()) + link::kFrameOverhead;
-  if (total > link::kRxFrameLimit) return Resync(out);
-  if (rxIndex_ == total) {
-    if (b != link::kFrameEnd) return Resync(out);
-    HandleFrame(out);
-  }
-}
-
-// A start byte that did not begin a frame: look for the next one among the
-// stored bytes, as the host's receiver does.
-void ChipModel::Resync(std::vector<uint8_t>& out) {
-  for (;;) {
-    const auto* start = static_cast<const uint8_t*>(std::memchr(rx_.data() + 1, link::kFrameStart, rxIndex_ - 1));
-    if (start == nullptr) {
-      rxIndex_ = 0;
-      return;
-    }
-    const auto kept = static_cast<size_t>(rx_.data() + rxIndex_ - start);
-    std::memmove(rx_.data(), start, kept);
-    rxIndex_ = kept;
-    if (rxIndex_ < 4) return;
-    const size_t total = DeclaredLength(rx_.data()) + link::kFrameOverhead;
-    if (total <= link::kRxFrameLimit) {
-      if (rxIndex_ < total) return;
-      if (rxIndex_ == total && rx_[total - 1] == link::kFrameEnd) return HandleFrame(out);
-    }
-  }
-}
-
-void ChipModel::HandleFrame(std::vector<uint8_t>& out) {
-  const size_t total = rxIndex_;
-  rxIndex_ = 0;
-  const uint16_t length = DeclaredLength(rx_.data());
-  const uint16_t crc = link::Crc16(rx_.data() + 1, static_cast<uint32_t>(length) + 3);
-  const auto received = static_cast<uint16_t>(rx_[total - 3] << 8 | rx_[total - 2]);
-  if (crc != received) return;  // a damaged command is not answered
+void ChipModel::OnFrame(const uint8_t* frame, size_t total, bool crcOk) {
+  if (!crcOk) return;  // a damaged command is not answered
+  std::vector<uint8_t>& out = *out_;
+  const uint16_t length = link::DeclaredLength(frame);
   ++framesReceived_;
-  if (onFrame) onFrame(true, rx_.data(), total);
+  if (onFrame) onFrame(true, frame, total);
   const Faults& faults = options_.faults;
   if (faults.vanishAfterFrames != 0 && framesReceived_ >= faults.vanishAfterFrames) {
     vanished_ = true;
     return;
   }
-  const uint8_t code = rx_[1];
+  const uint8_t code = frame[1];
   if (faults.silentFor[code]) return;
   if (faults.statusFor[code] != Faults::kNone) {
     Status(static_cast<uint8_t>(faults.statusFor[code]));
@@ -148,7 +105,7 @@ void ChipModel::HandleFrame(std::vector<uint8_t>& out) {
     Status(kStatusNotConnected);
     return Answer(code, out);
   }
-  if (Execute(code, rx_.data() + 4, length)) Answer(code, out);
+  if (Execute(code, frame + 4, length)) Answer(code, out);
 }
 
 void ChipModel::Answer(uint8_t code, std::vector<uint8_t>& out) {
@@ -182,7 +139,7 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
       return true;
     case 0x15:
       Status(kStatusOk);
-      AppendU32(answer_, options_.chipId);
+      AppendLe32(answer_, options_.chipId);
       return true;
     case 0x20:
       EraseByType(p, n);
@@ -221,19 +178,19 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
       }
       return true;
     case 0x29:
-      if (n != 4 || U32(p) % 4 != 0) {
+      if (n != 4 || ReadLe32(p) % 4 != 0) {
         Status(kStatusBadArgument);
       } else {
-        const auto it = memory_.registers.find(U32(p));
+        const auto it = memory_.registers.find(ReadLe32(p));
         Status(kStatusOk);
-        AppendU32(answer_, it == memory_.registers.end() ? 0 : it->second);
+        AppendLe32(answer_, it == memory_.registers.end() ? 0 : it->second);
       }
       return true;
     case 0x2A:
-      if (n != 8 || U32(p) % 4 != 0) {
+      if (n != 8 || ReadLe32(p) % 4 != 0) {
         Status(kStatusBadArgument);
       } else {
-        memory_.registers[U32(p)] = U32(p + 4);
+        memory_.registers[ReadLe32(p)] = ReadLe32(p + 4);
         Status(kStatusOk);
       }
       return true;
@@ -244,19 +201,19 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
       RangeErase(p, n, kSectorSize);
       return true;
     case 0x2C:
-      if (n < 7 || U16(p + 4) != n - 6 || !memory_.ProgramFlash(U32(p), p + 6, n - 6)) {
+      if (n < 7 || ReadLe16(p + 4) != n - 6 || !memory_.ProgramFlash(ReadLe32(p), p + 6, n - 6)) {
         Status(kStatusBadArgument);
       } else {
         Status(kStatusOk);
       }
       return true;
     case 0x2D:
-      if (n != 6 || U16(p + 4) > kMaxAnswerData || !ChipMemory::InFlash(U32(p), U16(p + 4))) {
+      if (n != 6 || ReadLe16(p + 4) > kMaxAnswerData || !ChipMemory::InFlash(ReadLe32(p), ReadLe16(p + 4))) {
         Status(kStatusBadArgument);
       } else {
         Status(kStatusOk);
-        const uint8_t* from = memory_.flash.data() + U32(p);
-        answer_.insert(answer_.end(), from, from + U16(p + 4));
+        const uint8_t* from = memory_.flash.data() + ReadLe32(p);
+        answer_.insert(answer_.end(), from, from + ReadLe16(p + 4));
       }
       return true;
     case 0x81:
@@ -272,7 +229,7 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
 }
 
 bool ChipModel::Handshake(const uint8_t* p, size_t n) {
-  const bool accepted = n == 4 && (!options_.password || U32(p) == *options_.password);
+  const bool accepted = n == 4 && (!options_.password || ReadLe32(p) == *options_.password);
   if (!accepted) {
     state_ = StartState::kSynced;
     Status(kHandshakeRefused);
@@ -306,9 +263,9 @@ void ChipModel::RequestTransfer(const uint8_t* p, size_t n) {
       !ChipMemory::InFlash(region->addr, region->size)) {
     return Status(kStatusPartitionInvalid);
   }
-  const uint32_t length = U32(p + 1);
+  const uint32_t length = ReadLe32(p + 1);
   if (length > region->size) return Status(kStatusBadArgument);
-  transfer_ = Transfer{true, p[0], length, U16(p + 5), {p[7], p[8], p[9], p[10]}, *region, 1};
+  transfer_ = Transfer{true, p[0], length, ReadLe16(p + 5), {p[7], p[8], p[9], p[10]}, *region, 1};
   if (length == 0) return FinishTransfer();
   Status(kStatusOk);
 }
@@ -367,14 +324,14 @@ void ChipModel::FinishTransfer() {
 }
 
 void ChipModel::RangeErase(const uint8_t* p, size_t n, uint32_t unit) {
-  if (n != 6 || !memory_.EraseFlash(U32(p), U16(p + 4), unit)) return Status(kStatusBadArgument);
+  if (n != 6 || !memory_.EraseFlash(ReadLe32(p), ReadLe16(p + 4), unit)) return Status(kStatusBadArgument);
   Status(kStatusOk);
 }
 
 void ChipModel::ReadOtp(const uint8_t* p, size_t n) {
   if (n != 7 || !ValidPage(p[0])) return Status(kStatusBadArgument);
-  const uint16_t count = U16(p + 1);
-  const uint32_t addr = U32(p + 3);
+  const uint16_t count = ReadLe16(p + 1);
+  const uint32_t addr = ReadLe32(p + 3);
   if (count > kMaxAnswerData || !ChipMemory::InOtp(addr, count)) return Status(kStatusBadArgument);
   Status(kStatusOk);
   const uint8_t* from = memory_.Otp(p[0]) + addr;
@@ -382,16 +339,16 @@ void ChipModel::ReadOtp(const uint8_t* p, size_t n) {
 }
 
 void ChipModel::WriteOtp(const uint8_t* p, size_t n) {
-  if (n < 8 || !ValidPage(p[0]) || U16(p + 1) != n - 7) return Status(kStatusBadArgument);
+  if (n < 8 || !ValidPage(p[0]) || ReadLe16(p + 1) != n - 7) return Status(kStatusBadArgument);
   if (memory_.OtpLocked(p[0])) return Status(kStatusOtpLocked);
-  if (!memory_.ProgramOtp(p[0], U32(p + 3), p + 7, n - 7)) return Status(kStatusBadArgument);
+  if (!memory_.ProgramOtp(p[0], ReadLe32(p + 3), p + 7, n - 7)) return Status(kStatusBadArgument);
   Status(kStatusOk);
 }
 
 void ChipModel::RateSwitch(const uint8_t* p, size_t n) {
-  if (n != 4 || U32(p) < kMinRate || U32(p) > kMaxRate) return Status(kStatusBadArgument);
+  if (n != 4 || ReadLe32(p) < kMinRate || ReadLe32(p) > kMaxRate) return Status(kStatusBadArgument);
   // The host doubles the listed rate after a handshake at 230400; so does the chip.
-  rateSwitch_ = handshakeRate_ == kDoublingRate ? 2 * U32(p) : U32(p);
+  rateSwitch_ = handshakeRate_ == kDoublingRate ? 2 * ReadLe32(p) : ReadLe32(p);
   Status(kStatusOk);
 }
 

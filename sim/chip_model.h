@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "link/frame_assembler.h"
 #include "sim/burst_detector.h"
 #include "sim/chip_memory.h"
 #include "sim/faults.h"
@@ -63,7 +64,7 @@ struct ModelOptions {
   Faults faults;
 };
 
-class ChipModel {
+class ChipModel : private link::FrameSink {
  public:
   explicit ChipModel(ModelOptions options = {});
 
@@ -115,9 +116,8 @@ class ChipModel {
     uint32_t nextBlock = 1;
   };
 
-  void AssembleByte(uint8_t b, std::vector<uint8_t>& out);
-  void Resync(std::vector<uint8_t>& out);
-  void HandleFrame(std::vector<uint8_t>& out);
+  // Every complete frame from the host; answers go to out_.
+  void OnFrame(const uint8_t* frame, size_t size, bool crcOk) override;
   // Carries out one command; returns false when it is not answered. Fills
   // answer_ (status byte first).
   bool Execute(uint8_t code, const uint8_t* payload, size_t length);
@@ -140,8 +140,8 @@ class ChipModel {
   BurstDetector burst_;
   uint32_t burstsInConsole_ = 0;
 
-  std::array<uint8_t, 2048> rx_{};
-  size_t rxIndex_ = 0;
+  link::FrameAssembler assembler_;
+  std::vector<uint8_t>* out_ = nullptr;  // where the answers of the Receive in progress go
   std::vector<uint8_t> answer_;  // status + data of the answer being built
   std::vector<uint8_t> frame_;   // the answer frame being built
 

@@ -18,6 +18,7 @@
 #include "sim/line_garble.h"
 #include "sim/pty_rate.h"
 #include "sim/state_file.h"
+#include "text/hex_pairs.h"
 
 namespace corvel::sim {
 
@@ -112,7 +113,7 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
   model_->onFrame = [this](bool fromHost, const uint8_t* frame, size_t length) {
     if (!options_.verbose) return;
     logLine_.assign(fromHost ? "RX: " : "TX: ");
-    link::AppendHexBytes(logLine_, frame, length);
+    text::AppendHexBytes(logLine_, frame, length);
     Log(logLine_);
   };
   lineBurst_.Reset();

@@ -24,4 +24,13 @@ std::vector<uint8_t> DecodeHexPairs(std::string_view chars) {
   return bytes;
 }
 
+void AppendHexBytes(std::string& line, const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < count; ++i) {
+    line.push_back(kDigits[bytes[i] >> 4]);
+    line.push_back(kDigits[bytes[i] & 0x0F]);
+    line.push_back(' ');
+  }
+}
+
 }  // namespace corvel::text

@@ -25,4 +25,8 @@ std::optional<std::string> CollectKeptCharacters(std::string_view text, size_t l
 // last character is dropped.
 std::vector<uint8_t> DecodeHexPairs(std::string_view chars);
 
+// The inverse, as logs show bytes: each byte as "%02X " (two upper-case digits
+// and a blank) appended to `line`.
+void AppendHexBytes(std::string& line, const uint8_t* bytes, size_t count);
+
 }  // namespace corvel::text

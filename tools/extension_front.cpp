@@ -5,6 +5,7 @@
 
 #include <iterator>
 
+#include "text/hex_pairs.h"
 #include "text/number_text.h"
 #include "tools/extension_context.h"
 
@@ -52,7 +53,7 @@ std::string SizeLine(const std::string& sizeText) { return "大小：" + sizeTex
 std::string DumpLine(const uint8_t* data, size_t count) {
   std::string line = "读取到的内容：";
   line.reserve(line.size() + count * 3);
-  link::AppendHexBytes(line, data, count);
+  text::AppendHexBytes(line, data, count);
   return line;
 }
 

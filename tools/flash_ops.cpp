@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/bytes.h"
 #include "link/command_codes.h"
 #include "tools/extension_context.h"
 
@@ -35,7 +36,7 @@ ExtensionOutcome EraseBlocks(ExtensionContext& c, uint32_t blockSize, uint8_t co
 
   uint8_t payload[kAddressLengthPayload];
   PutAddressLength(payload, c.address, c.length);
-  const bool ok = c.link().SendAndWait(code, payload, sizeof payload) == 0;
+  const bool ok = link::Succeeded(c.link().Transact(code, payload, sizeof payload));
   c.Line(ok ? "擦出flash成功" : "擦出falsh失败");
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
@@ -48,7 +49,7 @@ ExtensionOutcome FullErase(ExtensionContext& c) {
 
   const uint32_t t0 = TickMillis(c.link());
   const uint8_t wholeChip = 0;
-  if (c.link().SendAndWait(link::cmd::kErase, &wholeChip, 1) != 0) return ExtensionOutcome::kFailed;
+  if (!link::Succeeded(c.link().Transact(link::cmd::kErase, &wholeChip, 1))) return ExtensionOutcome::kFailed;
   c.Line("擦出flash完成!");
   // The time covers the exchange and the completion line, as a 32-bit tick
   // difference (right across its wrap).
@@ -77,13 +78,13 @@ ExtensionOutcome ReadFlash(ExtensionContext& c) {
 
   uint8_t payload[kAddressLengthPayload];
   PutAddressLength(payload, c.address, c.length);
-  const uint8_t status = c.link().SendAndWait(link::cmd::kReadFlash, payload, sizeof payload);
-  // A short answer is a failure: the rest would be stale buffer bytes.
-  if (status != 0 || c.link().ResponseDataLength() < c.length) {
+  const auto answer = c.link().Transact(link::cmd::kReadFlash, payload, sizeof payload, c.length);
+  // A short answer is a failure: the rest was never sent.
+  if (!answer || !answer->OkWith(c.length)) {
     c.Line("读取失败!");
     return ExtensionOutcome::kFailed;
   }
-  c.Line(DumpLine(c.link().ResponseData(), c.length));
+  c.Line(DumpLine(answer->data.data(), c.length));
   return ExtensionOutcome::kDone;
 }
 
@@ -103,7 +104,7 @@ ExtensionOutcome WriteFlash(ExtensionContext& c) {
   PutAddressLength(payload.data(), c.address, static_cast<uint32_t>(bytes.size()));
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kAddressLengthPayload);
   const auto length = static_cast<uint16_t>(kAddressLengthPayload + bytes.size());
-  const bool ok = c.link().SendAndWait(link::cmd::kWriteFlash, payload.data(), length) == 0;
+  const bool ok = link::Succeeded(c.link().Transact(link::cmd::kWriteFlash, payload.data(), length));
   c.Line(ok ? "写入flash成功" : "写入falsh失败");
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
@@ -115,12 +116,10 @@ ExtensionOutcome ReadRegister(ExtensionContext& c) {
 
   uint8_t payload[4];
   PutLe32(payload, c.address);
-  const uint8_t status = c.link().SendAndWait(link::cmd::kReadRegister, payload, sizeof payload);
+  const auto answer = c.link().Transact(link::cmd::kReadRegister, payload, sizeof payload, 4);
   // Failure, or an answer without its four bytes: no line, the edit keeps its text.
-  if (status != 0 || c.link().ResponseDataLength() < 4) return ExtensionOutcome::kFailed;
-  const uint8_t* d = c.link().ResponseData();
-  const uint32_t v = static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
-                     static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+  if (!answer || !answer->OkWith(4)) return ExtensionOutcome::kFailed;
+  const uint32_t v = ReadLe32(answer->data.data());
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
   c.result.dataText = text;
@@ -136,7 +135,9 @@ ExtensionOutcome WriteRegister(ExtensionContext& c) {
   uint8_t payload[8];
   PutLe32(payload, c.address);
   PutLe32(payload + 4, c.value);
-  if (c.link().SendAndWait(link::cmd::kWriteRegister, payload, sizeof payload) != 0) return ExtensionOutcome::kFailed;
+  if (!link::Succeeded(c.link().Transact(link::cmd::kWriteRegister, payload, sizeof payload))) {
+    return ExtensionOutcome::kFailed;
+  }
   c.Line("写入成功!");
   return ExtensionOutcome::kDone;
 }

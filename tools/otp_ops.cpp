@@ -14,7 +14,7 @@ namespace {
 constexpr uint32_t kMaxOtpAddress = 512;  // inclusive
 constexpr uint32_t kMaxOtpWrite = 256;
 // A response frame carries at most this many data bytes after its status byte.
-constexpr uint32_t kMaxOtpRead = link::kRxFrameLimit - link::kFrameOverhead - 1;
+constexpr uint32_t kMaxOtpRead = link::kMaxResponseData;
 constexpr size_t kOtpHeader = 7;  // page u8, length u16, address u32
 
 // 0 when no page is selected.
@@ -32,7 +32,7 @@ void PutOtpHeader(uint8_t* out, uint8_t page, uint32_t length, uint32_t address)
 
 ExtensionOutcome SendPageCommand(ExtensionContext& c, uint8_t code, uint8_t page, const char* success,
                                  const char* failure) {
-  const bool ok = c.link().SendAndWait(code, &page, 1) == 0;
+  const bool ok = link::Succeeded(c.link().Transact(code, &page, 1));
   c.Line(ok ? success : failure);
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
@@ -53,10 +53,10 @@ ExtensionOutcome ReadOtp(ExtensionContext& c) {
 
   uint8_t payload[kOtpHeader];
   PutOtpHeader(payload, page, c.length, c.address);
-  const uint8_t status = c.link().SendAndWait(link::cmd::kReadOtp, payload, sizeof payload);
+  const auto answer = c.link().Transact(link::cmd::kReadOtp, payload, sizeof payload, c.length);
   // Failure and a short answer alike: no further line.
-  if (status != 0 || c.link().ResponseDataLength() < c.length) return ExtensionOutcome::kFailed;
-  c.Line(DumpLine(c.link().ResponseData(), c.length));
+  if (!answer || !answer->OkWith(c.length)) return ExtensionOutcome::kFailed;
+  c.Line(DumpLine(answer->data.data(), c.length));
   return ExtensionOutcome::kDone;
 }
 
@@ -79,7 +79,7 @@ ExtensionOutcome WriteOtp(ExtensionContext& c) {
   PutOtpHeader(payload.data(), page, static_cast<uint32_t>(bytes.size()), c.address);
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kOtpHeader);
   const auto length = static_cast<uint16_t>(kOtpHeader + bytes.size());
-  const bool ok = c.link().SendAndWait(link::cmd::kWriteOtp, payload.data(), length) == 0;
+  const bool ok = link::Succeeded(c.link().Transact(link::cmd::kWriteOtp, payload.data(), length));
   c.Line(ok ? "写入OTP成功" : "写入OTP失败");
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }

@@ -105,9 +105,8 @@ class ScriptedChipPort : public QObject, public app::WindowPort {
   void Deliver() {
     posted_ = false;
     if (link_ == nullptr || pending_.empty()) return;
-    const size_t used = link_->Deliver(pending_.data(), pending_.size());
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
-    if (!pending_.empty()) Post();
+    link_->Deliver(pending_.data(), pending_.size());
+    pending_.clear();
   }
 
   link::Link* link_ = nullptr;

@@ -29,11 +29,7 @@ class PortHostTest : public ::testing::Test {
     ASSERT_TRUE(host.OpenPort(pty.path(), 115200));
   }
 
-  void EnterFramedMode() {
-    link.protocolMode = 1;
-    link.synced = 1;
-    link.framesEnabled = 1;
-  }
+  void EnterFramedMode() { testing::EnterReceiverState(link, link::ReceiverState::kFramed); }
 
   PtyPair pty;
   RecordingSink sink;
@@ -42,11 +38,11 @@ class PortHostTest : public ::testing::Test {
   link::Link link;
 };
 
-TEST_F(PortHostTest, AnswerEndsTheWaitAtOnceAndEachFrameIsSeenBeforeTheNext) {
+TEST_F(PortHostTest, AnswerEndsTheWaitAtOnceAndAFrameAfterItDoesNotReplaceIt) {
   EnterFramedMode();
   const Bytes command = MakeFrame(0x13, {0x00});
-  // The far end answers with two frames in one write: the first must be read
-  // before the second can overwrite the receive buffer.
+  // The far end answers with two frames in one write: the first is the answer,
+  // and the second cannot overwrite it.
   std::thread chip([&] {
     EXPECT_EQ(pty.Read(command.size()), command);
     Bytes both = MakeResponse(0x13, 0x00, {0x01, 0x02});
@@ -56,17 +52,19 @@ TEST_F(PortHostTest, AnswerEndsTheWaitAtOnceAndEachFrameIsSeenBeforeTheNext) {
   });
   const auto start = std::chrono::steady_clock::now();
   const uint8_t payload = 0;
-  ASSERT_EQ(link.SendAndWait(0x13, &payload, 1), 0x00);
+  const auto answer = link.Transact(0x13, &payload, 1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 0x00);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));  // limit is 4 s
-  EXPECT_EQ(link.rxBuffer[1], 0x13);
-  EXPECT_EQ(link.ResponseData()[0], 0x01);
-  EXPECT_EQ(link.ResponseData()[1], 0x02);
+  EXPECT_EQ(answer->code, 0x13);
+  EXPECT_EQ(answer->data[0], 0x01);
+  EXPECT_EQ(answer->data[1], 0x02);
   chip.join();
 
-  link.responseArrived = 0;
-  ASSERT_TRUE(link.WaitForFlag(link.responseArrived, 4));
-  EXPECT_EQ(link.rxBuffer[1], 0x15);
-  EXPECT_EQ(link.ResponseData()[3], 0xDD);
+  host.WaitUntil(host.NowMicros() + 100000);
+  const auto held = link.Await(0);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->code, 0x13);
 }
 
 TEST_F(PortHostTest, TextModeBytesBecomeConsoleText) {
@@ -95,7 +93,7 @@ TEST_F(PortHostTest, LostPortEndsTheWait) {
   EnterFramedMode();
   pty.CloseMaster();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(link.SendAndWait(0x13, nullptr, 0), link::kNoResponse);
+  EXPECT_FALSE(link.Transact(0x13, nullptr, 0));
   EXPECT_TRUE(host.PortLost());
   EXPECT_FALSE(host.LostReason().empty());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

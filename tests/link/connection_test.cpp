@@ -17,6 +17,22 @@ constexpr uint64_t kSecond = 1000000;
 
 bool IsBurst(const Bytes& w) { return w.size() == 148 && w[0] == 0xFF && w[147] == 0xAA; }
 
+// What the receiver does with bytes now, seen from outside: console text...
+bool TakesText(testing::LinkFixture& f) {
+  const uint8_t probe = 'Z';
+  f.link.Deliver(&probe, 1);
+  f.log.ResumeFlush();
+  f.log.FlushReceivedText();
+  return !f.sink.text().empty() && f.sink.text().back() == 'Z';
+}
+
+// ...or frames (a disconnect acknowledgement, when none was awaited yet).
+bool TakesFrames(testing::LinkFixture& f) {
+  const Bytes ack = MakeFrame(0x12, {0x00});
+  f.link.Deliver(ack.data(), ack.size());
+  return f.link.AwaitDisconnectAck(0);
+}
+
 // A scripted boot loader: answers the n-th burst with the sync pattern, then
 // the handshake with `handshakeStatus` (or not at all).
 struct ConnectionFixture : testing::LinkFixture {
@@ -68,8 +84,7 @@ TEST(Connection, AcceptedHandshakeConnects) {
     EXPECT_EQ(frames[0], MakeFrame(0x11, {0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(frames[1], MakeFrame(0x81, {0x00}));
     EXPECT_TRUE(f.log.FlushPaused());  // stays paused while connected
-    EXPECT_EQ(f.link.protocolMode, 1);
-    EXPECT_EQ(f.link.framesEnabled, 1);
+    EXPECT_TRUE(TakesFrames(f));
   }
 }
 
@@ -106,9 +121,9 @@ TEST(Connection, RefusedOrUnansweredHandshakeDisconnectsAndReturnsToText) {
     EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
     EXPECT_EQ(f.sink.lines.back(), "芯片连接失败!");
     EXPECT_EQ(f.FramesSent().back(), MakeFrame(0x12, {0x00}));
-    EXPECT_EQ(f.link.protocolMode, 0);
-    EXPECT_EQ(f.link.synced, 0);
     EXPECT_FALSE(f.log.FlushPaused());
+    EXPECT_FALSE(f.link.AwaitSync(0));
+    EXPECT_TRUE(TakesText(f));
   }
 }
 
@@ -131,8 +146,8 @@ TEST(Connection, SyncTimeoutStopsLikeTheStopButtonAndSendsOnlyBursts) {
   EXPECT_TRUE(f.FramesSent().empty());
   EXPECT_EQ(f.sink.lines.back(), "停止连接芯片!");
   EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
-  EXPECT_EQ(f.link.protocolMode, 0);
   EXPECT_FALSE(f.log.FlushPaused());
+  EXPECT_TRUE(TakesText(f));
   EXPECT_GT(f.bursts, 150);  // one burst per 5 ms wait
 }
 
@@ -157,7 +172,7 @@ TEST(Connection, DisconnectSendsTheCommandAndGoesBackToText) {
   EXPECT_EQ(f.FramesSent().back(), MakeFrame(0x12, {0x00}));
   EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
   EXPECT_FALSE(f.connection.IsConnected());
-  EXPECT_EQ(f.link.protocolMode, 0);
+  EXPECT_TRUE(TakesText(f));
 
   // The answer now arrives as console text, and a new attempt starts clean.
   f.host.PumpMessages();

@@ -58,9 +58,8 @@ std::string HexFile(const Bytes& bytes) {
 }
 
 // A boot loader that answers every command with a status of the test's choosing.
-struct DownloadFixture : testing::LinkFixture {
+struct DownloadFixture : testing::ConnectedLinkFixture {
   DownloadFixture() {
-    link.protocolMode = link.synced = link.framesEnabled = 1;
     host.onWrite = [this](const Bytes& w) {
       codes.push_back(w[1]);
       if (onCommand) onCommand(w);

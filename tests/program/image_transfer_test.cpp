@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/fake_host.h"
+#include "text/hex_pairs.h"
 
 namespace corvel::program {
 namespace {
@@ -16,15 +17,14 @@ using testing::MakeResponse;
 
 std::string Hex(const Bytes& bytes) {
   std::string s;
-  link::AppendHexBytes(s, bytes.data(), bytes.size());
+  text::AppendHexBytes(s, bytes.data(), bytes.size());
   return s;
 }
 
 // A scripted boot loader: a status per command code, a status (or silence)
 // per block number.
-struct TransferFixture : testing::LinkFixture {
+struct TransferFixture : testing::ConnectedLinkFixture {
   TransferFixture() {
-    link.protocolMode = link.synced = link.framesEnabled = 1;
     host.onWrite = [this](const Bytes& w) {
       const uint8_t code = w[1];
       if (code == 0x24) {

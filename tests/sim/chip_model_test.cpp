@@ -421,7 +421,7 @@ TEST(ChipModel, InjectedFaults) {
 
 // The wiring other tests use: the link core over the fake host, answered by the model.
 TEST(ChipModel, ServesTheLinkCoreThroughTheFakeHost) {
-  corvel::testing::LinkFixture fx;
+  corvel::testing::ConnectedLinkFixture fx;
   ChipModel model(Connected());
   Bytes out;
   fx.host.onWrite = [&](const Bytes& b) {
@@ -429,13 +429,12 @@ TEST(ChipModel, ServesTheLinkCoreThroughTheFakeHost) {
     model.Receive(b.data(), b.size(), out);
     fx.host.Reply(out, 1000);
   };
-  fx.link.protocolMode = 1;
-  fx.link.synced = 1;
-  fx.link.framesEnabled = 1;
   const uint8_t payload[] = {1, 4, 0, 0x48, 0, 0, 0};
-  EXPECT_EQ(fx.link.SendAndWait(0x26, payload, sizeof payload), 0);
-  EXPECT_EQ(fx.link.ResponseData()[0], 0x78);
-  EXPECT_EQ(fx.link.ResponseData()[3], 0x12);
+  const auto answer = fx.link.Transact(0x26, payload, sizeof payload, 4);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 0);
+  EXPECT_EQ(answer->data[0], 0x78);
+  EXPECT_EQ(answer->data[3], 0x12);
 }
 
 }  // namespace

@@ -120,20 +120,41 @@ class FakeHost : public link::Host {
     }
   }
 
-  // Like the real hosts: hand bytes over until one completes a frame.
+  // Like the real hosts: hand over what has arrived.
   void Feed() {
     if (link == nullptr || !HasPending()) return;
-    pendingPos += link->Deliver(pending.data() + pendingPos, pending.size() - pendingPos);
-    if (pendingPos == pending.size()) {
-      pending.clear();
-      pendingPos = 0;
-    }
+    link->Deliver(pending.data() + pendingPos, pending.size() - pendingPos);
+    pending.clear();
+    pendingPos = 0;
   }
 
   std::deque<Arrival> incoming;
   Bytes pending;
   size_t pendingPos = 0;
 };
+
+// Puts a link's receiver in `state` through its own transitions, as a
+// connection does: the sync pattern itself moves it from hunting to synced.
+inline void EnterReceiverState(link::Link& link, link::ReceiverState state) {
+  switch (state) {
+    case link::ReceiverState::kText:
+      link.BackToText();
+      return;
+    case link::ReceiverState::kSyncHunt:
+      link.EnterSyncHunt();
+      return;
+    case link::ReceiverState::kSynced: {
+      link.EnterSyncHunt();
+      const Bytes sync(link::kSyncCount, link::kSyncByte);
+      link.Deliver(sync.data(), sync.size());
+      return;
+    }
+    case link::ReceiverState::kFramed:
+      EnterReceiverState(link, link::ReceiverState::kSynced);
+      link.EnableFrames();
+      return;
+  }
+}
 
 // A link wired to a fake host and a recording sink.
 struct LinkFixture {
@@ -142,6 +163,11 @@ struct LinkFixture {
   FakeHost host;
   log::Log log;
   link::Link link;
+};
+
+// The same with the receiver assembling frames, as after a handshake.
+struct ConnectedLinkFixture : LinkFixture {
+  ConnectedLinkFixture() { EnterReceiverState(link, link::ReceiverState::kFramed); }
 };
 
 }  // namespace corvel::testing

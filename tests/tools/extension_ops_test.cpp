@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,13 +36,16 @@ ExtensionInputs Loaded(ExtensionInputs in, size_t count, uint8_t first = 0) {
 
 // A scripted boot loader: per command code a status (-1: silent) and the
 // data that follow a success status.
-struct ExtensionFixture : testing::LinkFixture {
+struct ExtensionFixture : testing::ConnectedLinkFixture {
   ExtensionFixture() {
-    link.protocolMode = link.synced = link.framesEnabled = 1;
     host.onWrite = [this](const Bytes& w) {
       const uint8_t code = w[1];
       const int s = status.count(code) ? status[code] : 0;
-      if (s >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(s), s == 0 ? data[code] : Bytes{}), delay);
+      Bytes answer = s == 0 ? data[code] : Bytes{};
+      // Reads are answered with no more than they ask for, as the boot loader does.
+      if (code == 0x2D) answer.resize(std::min<size_t>(answer.size(), w[8] | w[9] << 8));
+      if (code == 0x26) answer.resize(std::min<size_t>(answer.size(), w[5] | w[6] << 8));
+      if (s >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(s), answer), delay);
     };
   }
 

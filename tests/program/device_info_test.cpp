@@ -1,4 +1,4 @@
-#include "link/device_info.h"
+#include "program/device_info.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +8,15 @@
 
 #include "tests/support/fake_host.h"
 
-namespace corvel::link {
+namespace corvel::program {
 namespace {
 
 using testing::Bytes;
 using testing::MakeResponse;
 
 // A scripted chip: OTP page 1, three image records and the identity answers.
-struct InfoFixture : testing::LinkFixture {
+struct InfoFixture : testing::ConnectedLinkFixture {
   InfoFixture() : otp(256, 0xEE) {
-    link.protocolMode = link.synced = link.framesEnabled = 1;
     otp[0x48] = 0x78, otp[0x49] = 0x56, otp[0x4A] = 0x34, otp[0x4B] = 0x12;
     records[0x400] = {0xD4, 0x2D, 0x91, 0xD3, 0x34, 0x12, 0, 0, 0x00, 0x20, 0x03, 0x00, 'A', 'P', 0, 'X'};
     records[0x300] = Bytes(16, 0xFF);
@@ -114,4 +113,4 @@ TEST(DeviceInfo, RefusedOrShortAnswers) {
 }
 
 }  // namespace
-}  // namespace corvel::link
+}  // namespace corvel::program

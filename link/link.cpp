@@ -1,0 +1,181 @@
+// Sending, the receiver and the waits. Every wait blocks in the host until an
+// event or its deadline, so waiting costs no CPU and an answer is seen the
+// moment its last byte is handled.
+#include "link/link.h"
+
+#include <algorithm>
+
+#include "link/command_codes.h"
+
+namespace corvel::link {
+
+namespace {
+
+constexpr uint64_t kMicrosPerSecond = 1000000;
+
+// The codes an answer's frame can carry: the answers that end a wait, the
+// disconnect's acknowledgement, and two the boot loader may send that end
+// nothing. A start with any other code is noise.
+constexpr std::array<bool, 256> MakeFrameCodes() {
+  std::array<bool, 256> codes{};
+  for (uint8_t code : cmd::kAnswerCodes) codes[code] = true;
+  codes[cmd::kDisconnect] = true;
+  for (uint8_t code : cmd::kIgnoredAnswerCodes) codes[code] = true;
+  return codes;
+}
+constexpr std::array<bool, 256> kFrameCodes = MakeFrameCodes();
+
+constexpr std::array<bool, 256> MakeAnswerCodes() {
+  std::array<bool, 256> codes{};
+  for (uint8_t code : cmd::kAnswerCodes) codes[code] = true;
+  return codes;
+}
+constexpr std::array<bool, 256> kAnswerCodes = MakeAnswerCodes();
+
+// Whole seconds: a limit of N ends when the seconds counter has moved on by N
+// since `startMicros`, so N-1 to N seconds after it.
+uint64_t SecondsDeadline(uint64_t startMicros, uint32_t limitSeconds) {
+  return (startMicros / kMicrosPerSecond + limitSeconds) * kMicrosPerSecond;
+}
+
+}  // namespace
+
+Link::Link(Host& host, log::Log& log) : host_(host), log_(log) { rules_.codes = &kFrameCodes; }
+
+Result<void> Link::Send(uint8_t code, const uint8_t* payload, uint16_t length, size_t maxData) {
+  responseArrived_ = false;
+  rules_.maxPayload = maxData + 1;
+  const size_t size = BuildFrame(code, payload, length, txBuffer_.data());
+  if (size == 0) {
+    return MakeError(ErrorKind::kBadInput, "命令数据过长: " + std::to_string(length) + " 字节");
+  }
+  lastSentCode_ = code;
+  const bool queued = host_.QueueWrite(txBuffer_.data(), size);
+  log_.EchoFrame("TX: ", txBuffer_.data(), size);
+  if (!queued) return MakeError(ErrorKind::kIo, "串口写入失败");
+  return {};
+}
+
+std::optional<Response> Link::Transact(uint8_t code, const uint8_t* payload, uint16_t length, size_t maxData) {
+  const uint64_t start = host_.NowMicros();
+  if (!Send(code, payload, length, maxData)) return std::nullopt;
+  if (!WaitFor([this] { return responseArrived_; }, SecondsDeadline(start, kCommandTimeoutSeconds))) {
+    return std::nullopt;
+  }
+  return response_;
+}
+
+std::optional<Response> Link::Await(uint32_t limitSeconds) {
+  if (!WaitFor([this] { return responseArrived_; }, SecondsDeadline(host_.NowMicros(), limitSeconds))) {
+    return std::nullopt;
+  }
+  return response_;
+}
+
+template <class Done>
+bool Link::WaitFor(Done done, uint64_t deadlineMicros) {
+  for (;;) {
+    if (done()) return true;
+    if (host_.NowMicros() >= deadlineMicros || host_.PortLost()) return false;
+    host_.PumpMessages();
+    if (done()) return true;
+    host_.WaitUntil(deadlineMicros);
+  }
+}
+
+bool Link::AwaitSync(uint32_t limitMicros) {
+  // The burst repeats on a 32-bit microsecond timer whose differences stay
+  // right across its wrap.
+  const auto start = static_cast<uint32_t>(host_.NowMicros());
+  const uint64_t deadline = host_.NowMicros() + limitMicros;
+  const auto synced = [this] { return state_ == ReceiverState::kSynced || state_ == ReceiverState::kFramed; };
+  for (;;) {
+    if (state_ != ReceiverState::kSyncHunt) return synced();
+    if (static_cast<uint32_t>(static_cast<uint32_t>(host_.NowMicros()) - start) >= limitMicros || host_.PortLost()) {
+      return false;
+    }
+    host_.PumpMessages();
+    if (state_ != ReceiverState::kSyncHunt) return synced();
+    host_.WaitUntil(deadline);
+  }
+}
+
+void Link::SendDisconnect() {
+  disconnectAcked_ = false;
+  const uint8_t zero = 0;
+  (void)Send(cmd::kDisconnect, &zero, 1);
+}
+
+bool Link::AwaitDisconnectAck(uint32_t limitSeconds) {
+  return WaitFor([this] { return disconnectAcked_; }, SecondsDeadline(host_.NowMicros(), limitSeconds));
+}
+
+void Link::ResetReceiver() {
+  syncRun_ = 0;
+  assembler_.Reset();
+}
+
+void Link::EnterSyncHunt() {
+  ResetReceiver();
+  state_ = ReceiverState::kSyncHunt;
+}
+
+void Link::EnableFrames() {
+  ResetReceiver();
+  state_ = ReceiverState::kFramed;
+}
+
+void Link::BackToText() {
+  ResetReceiver();
+  state_ = ReceiverState::kText;
+}
+
+void Link::Deliver(const uint8_t* data, size_t count) {
+  if (state_ == ReceiverState::kText) {
+    log_.AppendReceivedText(data, count);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i) OnByte(data[i]);
+}
+
+void Link::OnByte(uint8_t b) {
+  switch (state_) {
+    case ReceiverState::kText:
+      log_.AppendReceivedText(&b, 1);
+      return;
+    case ReceiverState::kSyncHunt:
+      syncRun_ = b == kSyncByte ? static_cast<uint8_t>(syncRun_ + 1) : 0;
+      if (syncRun_ >= kSyncCount) state_ = ReceiverState::kSynced;
+      return;
+    case ReceiverState::kSynced:
+      return;  // the pause between the sync pattern and the handshake
+    case ReceiverState::kFramed:
+      assembler_.Push(b, rules_, *this);
+      return;
+  }
+}
+
+void Link::OnFrame(const uint8_t* frame, size_t size, bool crcOk) {
+  log_.EchoFrame("RX: ", frame, size);
+  if (!crcOk) return;
+  const uint8_t code = frame[1];
+  if (code == cmd::kDisconnect) {
+    disconnectAcked_ = true;
+    return;
+  }
+  if (!kAnswerCodes[code]) return;
+  // The answer to the 0x81 sent after the handshake is not awaited; if it
+  // comes late it must not be taken for the next command's answer.
+  if (code == cmd::kAfterHandshake && lastSentCode_ != cmd::kAfterHandshake) return;
+  // The first answer is the one the caller reads: later bytes never replace it.
+  if (responseArrived_) return;
+  const uint16_t length = DeclaredLength(frame);
+  response_.code = code;
+  // An empty payload carries no status: read it as no answer's status would be.
+  response_.status = length > 0 ? frame[4] : kNoResponse;
+  response_.length = length > 0 ? static_cast<uint16_t>(length - 1) : 0;
+  std::copy_n(frame + 5, response_.length, response_.data.begin());
+  responseArrived_ = true;
+}
+
+}  // namespace corvel::link

@@ -1,0 +1,24 @@
+// The chip's identity, factory OTP page and MAC address, shown as log lines.
+// Each returns true when every command it sent was answered with success;
+// a failed step is skipped and the rest still run.
+#pragma once
+
+#include <cstdint>
+
+#include "link/link.h"
+
+namespace corvel::program {
+
+inline constexpr uint32_t kValidFlag = 0xD3912DD4;
+
+// The three image records the boot loader keeps, one flash page each.
+enum class ImageRecord : uint8_t { kApplication, kStack, kOta };
+
+bool ReadChipInfo(link::Link& link);
+bool ShowImageRecord(link::Link& link, ImageRecord record);
+// `count` must be a multiple of 4 (four bytes to a line).
+bool ReadOtpDump(link::Link& link, uint32_t address, uint16_t count, uint8_t page);
+bool ReadFactoryInfo(link::Link& link);
+bool ReadMac(link::Link& link);
+
+}  // namespace corvel::program
