@@ -12,10 +12,7 @@ enum class ErrorKind {
   kIo,            // the OS refused a read, write or configuration step
   kPermission,    // the device or file may not be opened
   kBusy,          // the device is missing or in use by another program
-  kTimeout,       // the peer did not answer in time
   kBadInput,      // a file, argument or length the operation cannot accept
-  kDeviceStatus,  // the chip answered with a failure status
-  kLost,          // the device went away while in use
 };
 
 struct Error {

@@ -91,7 +91,7 @@ bool ShowImageRecord(link::Link& link, ImageRecord record) {
   if (!answer || !answer->OkWith(kRecordSize)) return false;
   const uint8_t* data = answer->data.data();
   const uint32_t valid = ReadLe32(data);
-  const unsigned crc = static_cast<unsigned>(data[4] | data[5] << 8);
+  const unsigned crc = ReadLe16(data + 4);
   const uint32_t size = ReadLe32(data + 8);
   // Four 8-bit characters in the chip's code page; a zero byte adds nothing.
   std::string raw;

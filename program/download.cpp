@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/bytes.h"
 #include "link/command_codes.h"
 #include "program/hex_reader.h"
 #include "program/image_tag.h"
@@ -100,8 +101,8 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
 }
 
 bool Download::SwitchRate(uint32_t rate) {
-  const uint8_t payload[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
-                              static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
+  uint8_t payload[4];
+  WriteLe32(payload, rate);
   if (!link::Succeeded(link_.Transact(link::cmd::kSetRate, payload, sizeof payload))) return false;
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass == 1 ? 2 * rate : rate;
@@ -119,8 +120,9 @@ bool Download::WritePartition(const std::vector<uint8_t>& record) {
   const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
   bool ok = link::Succeeded(link_.Transact(link::cmd::kSectorErase, erase, sizeof erase));
   if (ok) {
-    std::vector<uint8_t> payload = {0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(record.size()),
-                                    static_cast<uint8_t>(record.size() >> 8)};
+    // Address 0, then the length.
+    std::vector<uint8_t> payload(6, 0x00);
+    WriteLe16(payload.data() + 4, static_cast<uint16_t>(record.size()));
     payload.insert(payload.end(), record.begin(), record.end());
     ok = link::Succeeded(link_.Transact(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())));
   }

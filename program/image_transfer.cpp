@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/bytes.h"
 #include "link/command_codes.h"
 #include "link/crc16.h"
 
@@ -28,17 +29,11 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
   const float step = static_cast<float>(length) * 0.01f;
   const uint16_t crc = link::Crc16(image, length);
   const uint8_t typeByte = static_cast<uint8_t>(type);
-  const uint8_t request[11] = {typeByte,
-                               static_cast<uint8_t>(length),
-                               static_cast<uint8_t>(length >> 8),
-                               static_cast<uint8_t>(length >> 16),
-                               static_cast<uint8_t>(length >> 24),
-                               static_cast<uint8_t>(crc & 0xFF),
-                               static_cast<uint8_t>(crc >> 8),
-                               tag[0],
-                               tag[1],
-                               tag[2],
-                               tag[3]};
+  // Type, length u32, CRC u16, then the tag.
+  uint8_t request[11] = {typeByte};
+  WriteLe32(request + 1, length);
+  WriteLe16(request + 5, crc);
+  std::copy(tag.begin(), tag.end(), request + 7);
 
   log.AppendLog("传输文件大小：" + std::to_string(length) + "Byte");
   log.AppendLog("正在擦出flash...");

@@ -115,7 +115,7 @@ ImageRecord ChipMemory::ReadImageRecord(uint32_t addr) const {
   const uint8_t* p = flash.data() + addr;
   ImageRecord r;
   r.valid = ReadLe32(p);
-  r.crc = static_cast<uint16_t>(p[4] | p[5] << 8);
+  r.crc = ReadLe16(p + 4);
   r.size = ReadLe32(p + 8);
   std::memcpy(r.name.data(), p + 12, 4);
   return r;
@@ -124,8 +124,7 @@ ImageRecord ChipMemory::ReadImageRecord(uint32_t addr) const {
 void ChipMemory::WriteImageRecord(uint32_t addr, const ImageRecord& r) {
   uint8_t bytes[kImageRecordSize];
   WriteLe32(bytes, r.valid);
-  bytes[4] = static_cast<uint8_t>(r.crc);
-  bytes[5] = static_cast<uint8_t>(r.crc >> 8);
+  WriteLe16(bytes + 4, r.crc);
   bytes[6] = 0xFF;  // unused by the boot loader, left erased
   bytes[7] = 0xFF;
   WriteLe32(bytes + 8, r.size);
