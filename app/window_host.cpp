@@ -23,10 +23,11 @@ WindowHost::~WindowHost() {
   port_.WaitStopped();
 }
 
-bool WindowHost::OpenPort(const std::string& path, uint32_t baud) {
-  if (!port_.OpenPort(*this, path, baud)) return false;
+Result<void> WindowHost::OpenPort(const std::string& path, uint32_t baud) {
+  Result<void> opened = port_.OpenPort(*this, path, baud);
+  if (!opened.ok()) return opened;
   (void)port_.StartMonitor();
-  return true;
+  return {};
 }
 
 void WindowHost::RequestStop() { port_.RequestStop(); }

@@ -25,7 +25,7 @@ class WindowHost : public QObject, public WindowPort, public serial::PortEvents 
 
   // WindowPort
   void SetLink(link::Link* link) override { link_ = link; }
-  bool OpenPort(const std::string& path, uint32_t baud) override;
+  Result<void> OpenPort(const std::string& path, uint32_t baud) override;
   void RequestStop() override;
   void SetClosing() override { closing_ = true; }
 

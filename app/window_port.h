@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "base/result.h"
 #include "link/host.h"
 #include "link/link.h"
 
@@ -16,10 +17,10 @@ class WindowPort : public link::Host {
  public:
   // Where received bytes go (text mode: the console text; else frames).
   virtual void SetLink(link::Link* link) = 0;
-  // Opens the port and starts its monitor; false when the device is absent
-  // or in use. A configuration step that fails goes to onPortError and the
-  // port still counts as open.
-  virtual bool OpenPort(const std::string& path, uint32_t baud) = 0;
+  // Opens the port and starts its monitor; fails with the reason when the
+  // device cannot be opened. A configuration step that fails goes to
+  // onPortError and the port still counts as open.
+  virtual Result<void> OpenPort(const std::string& path, uint32_t baud) = 0;
   // Asks the port to finish its writes and close; returns at once.
   virtual void RequestStop() = 0;
   // Set while the window closes: every wait ends at once.

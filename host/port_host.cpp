@@ -9,17 +9,18 @@ PortHost::PortHost() : deliver_([this](const uint8_t* data, size_t count) { retu
 
 PortHost::~PortHost() { ClosePort(); }
 
-bool PortHost::OpenPort(const std::string& path, uint32_t baud) {
+Result<void> PortHost::OpenPort(const std::string& path, uint32_t baud) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     dataReady_ = false;
     lost_ = false;
     lostReason_.clear();
   }
-  if (!port_.OpenPort(*this, path, baud)) return false;
-  if (port_.StartMonitor()) return true;
+  Result<void> opened = port_.OpenPort(*this, path, baud);
+  if (!opened.ok()) return opened;
+  if (port_.StartMonitor()) return {};
   ClosePort();
-  return false;
+  return MakeError(ErrorKind::kIo, "the port's monitor thread could not be started");
 }
 
 void PortHost::ClosePort() {

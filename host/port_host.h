@@ -24,10 +24,11 @@ class PortHost : public link::Host, public serial::PortEvents {
   PortHost(const PortHost&) = delete;
   PortHost& operator=(const PortHost&) = delete;
 
-  // Opens the port and starts its monitor. False when the device is absent
-  // or busy (nothing is reported then); configuration failures go to the
-  // port error handler and the port still counts as open.
-  bool OpenPort(const std::string& path, uint32_t baud);
+  // Opens the port and starts its monitor. Fails with the port's reason when
+  // the device cannot be opened (nothing is reported then), and with kIo when
+  // the monitor cannot start; configuration failures go to the port error
+  // handler and the port still counts as open.
+  Result<void> OpenPort(const std::string& path, uint32_t baud);
   // Finishes the queued writes (bounded) and closes the port.
   void ClosePort();
   serial::SerialPort& port() { return port_; }

@@ -34,6 +34,19 @@ constexpr auto kStopDrainTime = std::chrono::milliseconds(500);
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+// Why a device could not be opened, in the kinds the front ends tell apart.
+Error OpenError(int error) {
+  ErrorKind kind = ErrorKind::kIo;
+  switch (error) {
+    case ENOENT: case ENODEV: case ENXIO: kind = ErrorKind::kNotFound; break;
+    case EACCES: case EPERM: kind = ErrorKind::kPermission; break;
+    case EBUSY: kind = ErrorKind::kBusy; break;
+    case EISDIR: case ENOTTY: kind = ErrorKind::kNotSerialDevice; break;
+    default: break;
+  }
+  return MakeError(kind, ErrnoText(error));
+}
+
 void Signal(int eventFd) {
   const uint64_t one = 1;
   // Only fails when the counter would overflow, which leaves it signalled.
@@ -117,24 +130,33 @@ void SerialPort::State::ReportLost(const std::string& reason) {
   owner->OnPortLost(reason);
 }
 
-bool SerialPort::OpenPort(PortEvents& owner, const std::string& path, uint32_t baud, char parity, int dataBits,
-                          int stopBits, size_t writeCapacity) {
+Result<void> SerialPort::OpenPort(PortEvents& owner, const std::string& path, uint32_t baud, char parity,
+                                  int dataBits, int stopBits, size_t writeCapacity) {
   RequestStop();
   WaitStopped();
   State& s = *state_;
   if (s.stopFd < 0) s.stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (s.wakeFd < 0) s.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (s.stopFd < 0 || s.wakeFd < 0) return false;
+  if (s.stopFd < 0 || s.wakeFd < 0) return MakeError(ErrorKind::kIo, ErrnoText(errno));
   Reset(s.stopFd);
   Reset(s.wakeFd);
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return OpenError(errno);
   // TIOCEXCL keeps other programs out (root passes it); flock also keeps out
-  // other instances of this tool, root or not.
-  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // other instances of this tool, root or not. TIOCEXCL is also the first
+  // terminal call, so a file or a device that is not a terminal ends here
+  // with ENOTTY.
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    const int error = errno;
     close(fd);
-    return false;
+    return OpenError(error);
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(fd);
+    // Another holder of the lock: in use, as far as the user is concerned.
+    return error == EWOULDBLOCK ? MakeError(ErrorKind::kBusy, ErrnoText(error)) : OpenError(error);
   }
 
   s.owner = &owner;
@@ -173,7 +195,7 @@ bool SerialPort::OpenPort(PortEvents& owner, const std::string& path, uint32_t b
   }
 
   tcflush(fd, TCIOFLUSH);
-  return true;
+  return {};
 }
 
 Result<void> SerialPort::SetBaudRate(uint32_t rate) {

@@ -44,10 +44,11 @@ class ScriptedChipPort : public QObject, public app::WindowPort {
   std::vector<uint32_t> rates;
 
   void SetLink(link::Link* link) override { link_ = link; }
-  bool OpenPort(const std::string& path, uint32_t baud) override {
+  Result<void> OpenPort(const std::string& path, uint32_t baud) override {
     opens.emplace_back(path, baud);
     open_ = openOk;
-    return openOk;
+    if (!openOk) return MakeError(ErrorKind::kBusy, "Device or resource busy");
+    return {};
   }
   void RequestStop() override {
     ++stops;
