@@ -1,7 +1,8 @@
 // One serial port: opening and configuring the device, a monitor thread that
 // reads what arrives and performs the queued writes, RTS, and the line rate.
-// The operating system's calls live in one backend file per system
-// (serial_port_posix.cpp here); this header is the same for all of them.
+// What every system shares is in serial_port.cpp; the operating system's
+// calls live behind PortBackend, one file per system (serial_port_posix.cpp
+// here). This header is the same for all of them.
 #pragma once
 
 #include <cstddef>
@@ -90,7 +91,7 @@ class SerialPort {
   // True once OnPortLost was sent for the current opening.
   bool Lost() const;
 
-  struct State;  // the backend's
+  struct State;  // serial_port.cpp's
 
  private:
   std::unique_ptr<State> state_;
