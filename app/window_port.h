@@ -1,6 +1,6 @@
-// What the window needs from its port besides the link's host interface:
-// open, stop, and the two port notices. The real one is WindowHost over a
-// serial port; tests put a scripted chip behind it.
+// What the window needs from its port: the link's host interface, open,
+// stop, and the two port notices. The real one is WindowHost over a serial
+// port; tests put a scripted chip behind it.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,12 @@
 
 namespace corvel::app {
 
-class WindowPort : public link::Host {
+class WindowPort {
  public:
+  virtual ~WindowPort() = default;
+
+  // The seam the link runs over; lives as long as the port.
+  virtual link::Host& host() = 0;
   // Where received bytes go (text mode: the console text; else frames).
   virtual void SetLink(link::Link* link) = 0;
   // Opens the port and starts its monitor; fails with the reason when the
