@@ -45,7 +45,7 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
   setFont(DialogFont(kFontPointSize));
   BuildControls();
   log_ = std::make_unique<log::Log>(*logPane_);
-  link_ = std::make_unique<link::Link>(*port_, *log_);
+  link_ = std::make_unique<link::Link>(port_->host(), *log_);
   connection_ = std::make_unique<link::Connection>(*link_);
   download_ = std::make_unique<program::Download>(*link_, *connection_);
   port_->SetLink(link_.get());

@@ -1,40 +1,20 @@
 #include "app/window_host.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
 
 namespace corvel::app {
 
 WindowHost::WindowHost(QObject* parent) : QObject(parent) {
-  deliver_ = [this](const uint8_t* data, size_t count) -> size_t {
-    if (link_ != nullptr) link_->Deliver(data, count);
-    return count;
-  };
   deadline_.setSingleShot(true);
   deadline_.setTimerType(Qt::PreciseTimer);
 }
 
-WindowHost::~WindowHost() {
-  port_.RequestStop();
-  port_.WaitStopped();
-}
+WindowHost::~WindowHost() { ClosePort(); }
 
-bool WindowHost::OpenPort(const std::string& path, uint32_t baud) {
-  if (!port_.OpenPort(*this, path, baud)) return false;
-  (void)port_.StartMonitor();
-  return true;
-}
-
-void WindowHost::RequestStop() { port_.RequestStop(); }
-
-bool WindowHost::QueueWrite(const uint8_t* data, size_t length) { return port_.QueueWrite(data, length); }
-
-bool WindowHost::QueueBurst(const uint8_t* data, size_t length) { return port_.QueueBurst(data, length); }
+void WindowHost::RequestStop() { port().RequestStop(); }
 
 void WindowHost::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
@@ -49,24 +29,7 @@ void WindowHost::WaitUntil(uint64_t deadlineMicros) {
   deadline_.stop();
 }
 
-uint64_t WindowHost::NowMicros() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-void WindowHost::SleepMicros(uint64_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
-
-void WindowHost::SetRts(bool high) {
-  if (high) {
-    port_.SetRts();
-  } else {
-    port_.ClearRts();
-  }
-}
-
-Result<void> WindowHost::SetBaudRate(uint32_t rate) { return port_.SetBaudRate(rate); }
-
-bool WindowHost::PortLost() { return closing_ || port_.Lost(); }
+bool WindowHost::PortLost() { return closing_ || SerialHost::PortLost(); }
 
 void WindowHost::OnDataReady() { PostDelivery(); }
 
@@ -77,10 +40,9 @@ void WindowHost::PostDelivery() {
 
 void WindowHost::DeliverPending() {
   deliveryPosted_.store(false);
-  // One chunk per event, so clicks and timers are not held up by a long
-  // stream; what is left goes with the next event.
-  (void)port_.Consume(deliver_);
-  if (port_.HasData()) PostDelivery();
+  // One pass per event; what is left goes with the next one.
+  DeliverReceived();
+  if (port().HasData()) PostDelivery();
 }
 
 void WindowHost::OnPortLost(const std::string& reason) {

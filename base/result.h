@@ -9,10 +9,12 @@
 namespace corvel {
 
 enum class ErrorKind {
-  kIo,            // the OS refused a read, write or configuration step
-  kPermission,    // the device or file may not be opened
-  kBusy,          // the device is missing or in use by another program
-  kBadInput,      // a file, argument or length the operation cannot accept
+  kIo,               // the OS refused a read, write or configuration step
+  kPermission,       // the device or file may not be opened
+  kBusy,             // the device is in use by another program
+  kNotFound,         // no device at the given path
+  kNotSerialDevice,  // the path is a directory, a file or a device that is not a terminal
+  kBadInput,         // a file, argument or length the operation cannot accept
 };
 
 struct Error {

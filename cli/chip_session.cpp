@@ -60,7 +60,7 @@ int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSess
   Target target;
   const std::string path = target.Resolve(global);
   if (path.empty()) return global.sim ? kExitNoConnection : kExitUsage;
-  if (!session.host.OpenPort(path, global.baud)) {
+  if (!session.host.OpenPort(path, global.baud).ok()) {
     std::fputs("没有发现此串口或被占用\n", stderr);
     return kExitNoConnection;
   }

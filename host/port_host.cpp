@@ -1,30 +1,19 @@
 #include "host/port_host.h"
 
 #include <chrono>
-#include <thread>
 
 namespace corvel::host {
 
-PortHost::PortHost() : deliver_([this](const uint8_t* data, size_t count) { return Deliver(data, count); }) {}
-
 PortHost::~PortHost() { ClosePort(); }
 
-bool PortHost::OpenPort(const std::string& path, uint32_t baud) {
+Result<void> PortHost::OpenPort(const std::string& path, uint32_t baud) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     dataReady_ = false;
     lost_ = false;
     lostReason_.clear();
   }
-  if (!port_.OpenPort(*this, path, baud)) return false;
-  if (port_.StartMonitor()) return true;
-  ClosePort();
-  return false;
-}
-
-void PortHost::ClosePort() {
-  port_.RequestStop();
-  port_.WaitStopped();
+  return SerialHost::OpenPort(path, baud);
 }
 
 void PortHost::PostInterrupt() {
@@ -40,15 +29,6 @@ std::string PortHost::LostReason() const {
   return lostReason_;
 }
 
-bool PortHost::QueueWrite(const uint8_t* data, size_t length) { return port_.QueueWrite(data, length); }
-
-bool PortHost::QueueBurst(const uint8_t* data, size_t length) { return port_.QueueBurst(data, length); }
-
-size_t PortHost::Deliver(const uint8_t* data, size_t count) {
-  if (link_ != nullptr) link_->Deliver(data, count);
-  return count;
-}
-
 void PortHost::PumpMessages() {
   bool interrupted = false;
   {
@@ -58,36 +38,19 @@ void PortHost::PumpMessages() {
     dataReady_ = false;
   }
   if (interrupted && interruptHandler_) interruptHandler_();
-  port_.Consume(deliver_);
+  DeliverReceived();  // one pass per pump
 }
 
 void PortHost::WaitUntil(uint64_t deadlineMicros) {
   const std::chrono::steady_clock::time_point deadline{std::chrono::microseconds(deadlineMicros)};
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait_until(lock, deadline, [this] { return dataReady_ || interruptPosted_ || lost_ || port_.HasData(); });
+    wake_.wait_until(lock, deadline, [this] { return dataReady_ || interruptPosted_ || lost_ || port().HasData(); });
   }
   PumpMessages();
 }
 
-uint64_t PortHost::NowMicros() {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
-}
-
-void PortHost::SleepMicros(uint64_t micros) { std::this_thread::sleep_for(std::chrono::microseconds(micros)); }
-
-void PortHost::SetRts(bool high) {
-  if (high) {
-    port_.SetRts();
-  } else {
-    port_.ClearRts();
-  }
-}
-
-Result<void> PortHost::SetBaudRate(uint32_t rate) { return port_.SetBaudRate(rate); }
-
+// The waits' own flag, cleared with the rest of their state at each opening.
 bool PortHost::PortLost() {
   std::lock_guard<std::mutex> lock(mutex_);
   return lost_;

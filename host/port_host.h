@@ -11,29 +11,17 @@
 #include <mutex>
 #include <string>
 
-#include "link/host.h"
-#include "link/link.h"
-#include "serial/serial_port.h"
+#include "host/serial_host.h"
 
 namespace corvel::host {
 
-class PortHost : public link::Host, public serial::PortEvents {
+class PortHost : public SerialHost {
  public:
-  PortHost();
+  PortHost() = default;
   ~PortHost() override;
-  PortHost(const PortHost&) = delete;
-  PortHost& operator=(const PortHost&) = delete;
 
-  // Opens the port and starts its monitor. False when the device is absent
-  // or busy (nothing is reported then); configuration failures go to the
-  // port error handler and the port still counts as open.
-  bool OpenPort(const std::string& path, uint32_t baud);
-  // Finishes the queued writes (bounded) and closes the port.
-  void ClosePort();
-  serial::SerialPort& port() { return port_; }
-
-  // Where received bytes go; without a link they are dropped.
-  void SetLink(link::Link* link) { link_ = link; }
+  // SerialHost::OpenPort, with the waits' state of an earlier opening cleared.
+  Result<void> OpenPort(const std::string& path, uint32_t baud);
 
   // Thread-safe: wakes a wait; the interrupt handler then runs on the
   // owner's thread inside the next pump. Posts before a handler runs merge.
@@ -45,14 +33,8 @@ class PortHost : public link::Host, public serial::PortEvents {
   std::string LostReason() const;
 
   // link::Host
-  bool QueueWrite(const uint8_t* data, size_t length) override;
-  bool QueueBurst(const uint8_t* data, size_t length) override;
   void PumpMessages() override;
   void WaitUntil(uint64_t deadlineMicros) override;
-  uint64_t NowMicros() override;
-  void SleepMicros(uint64_t micros) override;
-  void SetRts(bool high) override;
-  Result<void> SetBaudRate(uint32_t rate) override;
   bool PortLost() override;
 
   // serial::PortEvents
@@ -61,11 +43,6 @@ class PortHost : public link::Host, public serial::PortEvents {
   void OnPortError(const std::string& text) override;
 
  private:
-  size_t Deliver(const uint8_t* data, size_t count);
-
-  serial::SerialPort port_;
-  link::Link* link_ = nullptr;
-  std::function<size_t(const uint8_t*, size_t)> deliver_;  // built once: no allocation per pump
   std::function<void()> interruptHandler_;
   std::function<void(const std::string&)> portErrorHandler_;
 

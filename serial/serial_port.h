@@ -1,7 +1,8 @@
 // One serial port: opening and configuring the device, a monitor thread that
 // reads what arrives and performs the queued writes, RTS, and the line rate.
-// The operating system's calls live in one backend file per system
-// (serial_port_posix.cpp here); this header is the same for all of them.
+// What every system shares is in serial_port.cpp; the operating system's
+// calls live behind PortBackend, one file per system (serial_port_posix.cpp
+// here). This header is the same for all of them.
 #pragma once
 
 #include <cstddef>
@@ -43,12 +44,13 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens `path` exclusively and configures it raw at `baud` with the given
-  // framing. Returns false, without any report, when the device is absent or
-  // in use. A configuration step that fails is reported through
-  // owner.OnPortError and the port still counts as open (returns true).
-  // Waits for the monitor of an earlier opening to end first.
-  bool OpenPort(PortEvents& owner, const std::string& path, uint32_t baud, char parity = 'N',
-                int dataBits = 8, int stopBits = 1, size_t writeCapacity = 4096);
+  // framing. Fails, without any report to the owner, with kNotFound,
+  // kPermission, kBusy (in use, or its lock refused), kNotSerialDevice or
+  // kIo; the error's text is the system's. A configuration step that fails
+  // is reported through owner.OnPortError and the port still counts as open
+  // (ok). Waits for the monitor of an earlier opening to end first.
+  Result<void> OpenPort(PortEvents& owner, const std::string& path, uint32_t baud, char parity = 'N',
+                        int dataBits = 8, int stopBits = 1, size_t writeCapacity = 4096);
 
   // Starts the monitor thread. False when no port is open or the thread
   // cannot be started.
@@ -89,7 +91,7 @@ class SerialPort {
   // True once OnPortLost was sent for the current opening.
   bool Lost() const;
 
-  struct State;  // the backend's
+  struct State;  // serial_port.cpp's
 
  private:
   std::unique_ptr<State> state_;

@@ -15,12 +15,13 @@
 #include <vector>
 
 #include "app/window_port.h"
+#include "link/host.h"
 #include "link/link.h"
 #include "tests/support/fake_host.h"
 
 namespace corvel::testing {
 
-class ScriptedChipPort : public QObject, public app::WindowPort {
+class ScriptedChipPort : public QObject, public app::WindowPort, public link::Host {
  public:
   // Reply to one command (code, payload); nullopt: no answer.
   using Script = std::function<std::optional<Bytes>(uint8_t code, const Bytes& payload)>;
@@ -43,11 +44,13 @@ class ScriptedChipPort : public QObject, public app::WindowPort {
   int stops = 0;
   std::vector<uint32_t> rates;
 
+  link::Host& host() override { return *this; }
   void SetLink(link::Link* link) override { link_ = link; }
-  bool OpenPort(const std::string& path, uint32_t baud) override {
+  Result<void> OpenPort(const std::string& path, uint32_t baud) override {
     opens.emplace_back(path, baud);
     open_ = openOk;
-    return openOk;
+    if (!openOk) return MakeError(ErrorKind::kBusy, "Device or resource busy");
+    return {};
   }
   void RequestStop() override {
     ++stops;

@@ -1,8 +1,12 @@
 #include "serial/serial_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -195,6 +199,80 @@ TEST_F(SerialPortTest, OpenIsExclusiveAndFailsSilentlyWhenAbsentOrBusy) {
   port.WaitStopped();
   EXPECT_FALSE(port.IsOpen());
   EXPECT_TRUE(second.OpenPort(events, pty.path(), 115200));
+}
+
+// A scratch directory holding a directory, a regular file and a file nobody
+// may open, removed with the test.
+class ScratchNodes {
+ public:
+  ScratchNodes() {
+    std::string pattern = ::testing::TempDir() + "corvel-open-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    root_ = pattern;
+    ok_ = mkdir(directory().c_str(), 0755) == 0 && MakeFile(file(), 0644) && MakeFile(unreadable(), 0);
+  }
+  ~ScratchNodes() {
+    rmdir(directory().c_str());
+    unlink(file().c_str());
+    unlink(unreadable().c_str());
+    rmdir(root_.c_str());
+  }
+  bool ok() const { return ok_; }
+  std::string directory() const { return root_ + "/dir"; }
+  std::string file() const { return root_ + "/file"; }
+  std::string unreadable() const { return root_ + "/unreadable"; }
+
+ private:
+  static bool MakeFile(const std::string& path, mode_t mode) {
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, mode);
+    return fd >= 0 && close(fd) == 0 && chmod(path.c_str(), mode) == 0;
+  }
+  std::string root_;
+  bool ok_ = false;
+};
+
+TEST_F(SerialPortTest, OpenFailuresSayWhyWithTheSystemText) {
+  ScratchNodes nodes;
+  ASSERT_TRUE(nodes.ok());
+  ASSERT_TRUE(port.OpenPort(events, pty.path(), 115200).ok());  // makes the pty busy
+
+  struct Case {
+    const char* name;
+    std::string path;
+    ErrorKind kind;
+    std::vector<int> errors;  // the system errors whose text the error may carry
+  };
+  const Case cases[] = {
+      {"missing", "/dev/corvel-no-such-port", ErrorKind::kNotFound, {ENOENT}},
+      {"directory", nodes.directory(), ErrorKind::kNotSerialDevice, {EISDIR}},
+      {"regular file", nodes.file(), ErrorKind::kNotSerialDevice, {ENOTTY}},
+      {"not a terminal", "/dev/null", ErrorKind::kNotSerialDevice, {ENOTTY}},
+      // Another user meets TIOCEXCL (EBUSY); root passes it and meets the lock.
+      {"opened twice", pty.path(), ErrorKind::kBusy, {EBUSY, EWOULDBLOCK}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SerialPort tried;
+    const Result<void> opened = tried.OpenPort(events, c.path, 115200);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().kind, c.kind);
+    const bool systemText = std::any_of(c.errors.begin(), c.errors.end(),
+                                        [&](int error) { return opened.error().text == std::strerror(error); });
+    EXPECT_TRUE(systemText) << opened.error().text;
+    EXPECT_FALSE(tried.IsOpen());
+  }
+  EXPECT_TRUE(events.errors().empty());  // a failed open is not a configuration error
+}
+
+TEST_F(SerialPortTest, OpenRefusedByTheFileModeIsPermission) {
+  // Root opens whatever the mode says, so only another user can show this.
+  if (geteuid() == 0) GTEST_SKIP() << "running as root: file modes do not refuse an open";
+  ScratchNodes nodes;
+  ASSERT_TRUE(nodes.ok());
+  const Result<void> opened = port.OpenPort(events, nodes.unreadable(), 115200);
+  ASSERT_FALSE(opened.ok());
+  EXPECT_EQ(opened.error().kind, ErrorKind::kPermission);
+  EXPECT_EQ(opened.error().text, std::strerror(EACCES));
 }
 
 TEST_F(SerialPortTest, WritesGoOutWholeAndInOrderAcrossAFullDevice) {
