@@ -210,19 +210,23 @@ std::string CheckChipModel(const uint8_t* data, size_t size) {
     answers.push_back(Seen{out.size(), length});
   };
 
-  for (size_t at = 0; at < stream.size();) {
-    const size_t n = std::min(pieces.Next(), stream.size() - at);
-    const bool vanished = model.Vanished();
-    out.clear();
-    answers.clear();
-    model.Receive(stream.data() + at, n, out);
-    at += n;
-    if (!broken.empty()) return broken;
-    if (vanished && !out.empty()) return "the vanished adapter answered";
-    std::string bad = CheckOutput(out, answers, options.faults);
-    if (!bad.empty()) return bad + " (stream byte " + std::to_string(at) + ")";
-  }
-  return {};
+  const std::string result = [&]() -> std::string {
+    for (size_t at = 0; at < stream.size();) {
+      const size_t n = std::min(pieces.Next(), stream.size() - at);
+      const bool vanished = model.Vanished();
+      out.clear();
+      answers.clear();
+      model.Receive(stream.data() + at, n, out);
+      at += n;
+      if (!broken.empty()) return broken;
+      if (vanished && !out.empty()) return "the vanished adapter answered";
+      std::string bad = CheckOutput(out, answers, options.faults);
+      if (!bad.empty()) return bad + " (stream byte " + std::to_string(at) + ")";
+    }
+    return {};
+  }();
+  model.onFrame = nullptr;  // it refers to this call's locals
+  return result;
 }
 
 }  // namespace corvel::fuzz
