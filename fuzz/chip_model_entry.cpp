@@ -72,7 +72,7 @@ void ApplyFault(uint8_t kind, uint8_t code, uint8_t value, sim::Faults& faults) 
 
 Bytes Commands(Input& in) {
   Bytes stream;
-  std::array<uint8_t, link::kTxBufferSize> frame{};
+  std::array<uint8_t, link::kMaxFrame> frame{};
   while (!in.empty()) {
     const uint8_t code = in.Byte();
     if (code == 0) {
@@ -116,7 +116,7 @@ class Pieces {
 
 std::string CheckFrame(const uint8_t* f, size_t n, const sim::Faults& faults) {
   if (n < link::kFrameOverhead + 1) return "an answer without a status byte";
-  if (n > link::kTxBufferSize) return "an answer longer than a frame";
+  if (n > link::kMaxFrame) return "an answer longer than a frame";
   if (f[0] != link::kFrameStart) return "an answer without its start byte";
   const size_t declared = size_t{f[2]} << 8 | f[3];
   if (declared + link::kFrameOverhead != n) return "an answer whose declared length does not fit";

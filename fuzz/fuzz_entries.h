@@ -44,6 +44,12 @@ std::string CheckGbk(const uint8_t* data, size_t size);
 // chip_model_entry.cpp for the input's layout): every answer is a well-formed
 // frame for the command just received, or the sync answer.
 std::string CheckChipModel(const uint8_t* data, size_t size);
+// The host's receiver fed a stream in pieces (see receiver_entry.cpp for the
+// input's layout): every frame it reports is whole and within the awaited
+// answer's limits, the answer it holds is the first good accepted frame, and
+// a valid answer after stray bytes whose false starts the rules drop is
+// taken at its last byte.
+std::string CheckReceiver(const uint8_t* data, size_t size);
 
 std::span<const Target> Targets();
 const Target* FindTarget(std::string_view name);
