@@ -59,33 +59,8 @@ inline constexpr std::array<int, 9> kPortButtonIds = {1056, 1055, 1058, 1060, 10
 // The rows the more-firmware check box shows and hides.
 inline constexpr std::array<int, 9> kMoreFirmwareIds = {1094, 1092, 1093, 1015, 1016, 1017, 1072, 1071, 1070};
 
-// Combo 1005: the extension area's operations, in order.
-inline constexpr std::array<const char*, 11> kExtensionOptions = {
-    "Erase Full Chip", "Page Erase", "Setcor Erase", "读FLASH", "写FLASH", "读寄存器",
-    "写寄存器",        "读OTP",      "写OTP",        "锁定OTP", "擦出OTP"};
+// Combo 1006's pages; combo 1005's options come from tools/extension_options.h.
 inline constexpr std::array<const char*, 3> kOtpPages = {"1", "2", "3"};
-
-// Which input controls of the extension area each option enables.
-struct OptionInputs {
-  bool page;     // combo 1006
-  bool address;  // edit 1021
-  bool data;     // edit 1022
-  bool length;   // edit 1023
-  bool load;     // button 1041 (edit 1024 only shows a path and stays off)
-};
-inline constexpr std::array<OptionInputs, 11> kOptionInputs = {{
-    {false, false, false, false, false},  // Erase Full Chip
-    {false, true, false, true, false},    // Page Erase
-    {false, true, false, true, false},    // Setcor Erase
-    {false, true, false, true, false},    // 读FLASH
-    {false, true, false, false, true},    // 写FLASH
-    {false, true, false, false, false},   // 读寄存器
-    {false, true, true, false, false},    // 写寄存器
-    {true, true, false, true, false},     // 读OTP
-    {true, true, false, false, true},     // 写OTP
-    {true, false, false, false, false},   // 锁定OTP
-    {true, false, false, false, false},   // 擦出OTP
-}};
 
 // Combo 1002, index 0 the custom entry; combo 1003, index 4 selected at start.
 inline constexpr const char* kCustomRateItem = "custorm";

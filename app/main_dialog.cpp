@@ -18,6 +18,7 @@
 #include "app/log_pane.h"
 #include "app/prompter.h"
 #include "text/number_text.h"
+#include "tools/extension_options.h"
 
 namespace corvel::app {
 
@@ -138,7 +139,7 @@ void MainDialog::BuildControls() {
   palette.setColor(QPalette::Base, QColor(255, 250, 250));
   password->setPalette(palette);
 
-  for (const char* option : kExtensionOptions) combo(1005)->addItem(Text(option));
+  for (const tools::ExtensionOptionEntry& option : tools::ExtensionOptions()) combo(1005)->addItem(Text(option.label));
   combo(1005)->setCurrentIndex(-1);
   for (const char* page : kOtpPages) combo(1006)->addItem(Text(page));
   combo(1006)->setCurrentIndex(-1);
@@ -289,14 +290,16 @@ void MainDialog::OnSelectFile(int buttonId) {
 }
 
 void MainDialog::OnOptionChanged(int index) {
-  if (index < 0 || index >= static_cast<int>(kOptionInputs.size())) return;
-  const OptionInputs& inputs = kOptionInputs[static_cast<size_t>(index)];
-  control(1006)->setEnabled(inputs.page);
-  control(1021)->setEnabled(inputs.address);
-  control(1022)->setEnabled(inputs.data);
-  control(1023)->setEnabled(inputs.length);
+  const tools::ExtensionOptionEntry* option = tools::FindExtensionOption(index);
+  if (option == nullptr) return;
+  using tools::ExtensionBox;
+  control(1006)->setEnabled(option->boxes.Has(ExtensionBox::kPage));
+  control(1021)->setEnabled(option->boxes.Has(ExtensionBox::kAddress));
+  control(1022)->setEnabled(option->boxes.Has(ExtensionBox::kData));
+  control(1023)->setEnabled(option->boxes.Has(ExtensionBox::kLength));
+  // The path box only shows what was loaded.
   control(1024)->setEnabled(false);
-  control(1041)->setEnabled(inputs.load);
+  control(1041)->setEnabled(option->boxes.Has(ExtensionBox::kLoadFile));
 }
 
 }  // namespace corvel::app
