@@ -24,4 +24,10 @@ std::vector<uint8_t> DecodeHexPairs(std::string_view chars) {
   return bytes;
 }
 
+Result<std::vector<uint8_t>> ParseHexPairFile(std::string_view fileText, const HexPairFileLimit& limit) {
+  auto kept = CollectKeptCharacters(fileText, limit.maxCharacters);
+  if (!kept) return MakeError(ErrorKind::kBadInput, limit.tooLong);
+  return DecodeHexPairs(*kept);
+}
+
 }  // namespace corvel::text

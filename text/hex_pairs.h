@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 namespace corvel::text {
 
 // Blank, carriage return, line feed and tab: the characters these files may
@@ -24,5 +26,18 @@ std::optional<std::string> CollectKeptCharacters(std::string_view text, size_t l
 // "1G" gives 0x01, "G1" gives 0) and keeps the low 8 bits of each; an odd
 // last character is dropped.
 std::vector<uint8_t> DecodeHexPairs(std::string_view chars);
+
+// A file that is nothing but hexadecimal pairs (the download's user data, the
+// extension area's load file). Such files differ only in how long they may be
+// and in the words that refuse a longer one.
+struct HexPairFileLimit {
+  size_t maxCharacters;  // kept characters
+  const char* tooLong;   // the refusal, as the user reads it
+};
+
+// CollectKeptCharacters then DecodeHexPairs. A text with more than
+// limit.maxCharacters kept characters is refused (kBadInput, limit.tooLong)
+// rather than cut; an empty one gives no bytes.
+Result<std::vector<uint8_t>> ParseHexPairFile(std::string_view fileText, const HexPairFileLimit& limit);
 
 }  // namespace corvel::text
