@@ -30,6 +30,71 @@ struct ControlEntry {
   bool enabled;
 };
 
+// The controls' ids. Each widget's objectName is its id ("1066"), so tests
+// and scripts find controls by number; code names them.
+
+// The port row and the handshake.
+inline constexpr int kPortCombo = 1004;
+inline constexpr int kBaudCombo = 1002;
+inline constexpr int kOpenPortButton = 1066;
+inline constexpr int kPasswordEdit = 1096;
+inline constexpr int kConnectButton = 1065;
+// The chip operation buttons.
+inline constexpr int kChipInfoButton = 1056;
+inline constexpr int kFactoryInfoButton = 1055;
+inline constexpr int kReadPartitionButton = 1060;
+inline constexpr int kReadAccessButton = 1058;
+inline constexpr int kEraseChipButton = 1061;
+inline constexpr int kEraseUserButton = 1062;
+inline constexpr int kMacButton = 1074;
+// The firmware options: a check box, a path edit and a select button per row.
+inline constexpr int kSpeedUpCheck = 1068;
+inline constexpr int kSpeedUpCombo = 1003;
+inline constexpr int kMoreFirmwareCheck = 1069;
+inline constexpr int kPartitionCheck = 1090;
+inline constexpr int kPartitionPathEdit = 1012;
+inline constexpr int kSelectPartitionButton = 1063;
+inline constexpr int kAccessCheck = 1091;
+inline constexpr int kAccessPathEdit = 1013;
+inline constexpr int kSelectAccessButton = 1064;
+inline constexpr int kAppCheck = 1095;
+inline constexpr int kAppPathEdit = 1014;
+inline constexpr int kSelectAppButton = 1067;
+inline constexpr int kStackCheck = 1094;
+inline constexpr int kStackPathEdit = 1015;
+inline constexpr int kSelectStackButton = 1072;
+inline constexpr int kBootCheck = 1092;
+inline constexpr int kBootPathEdit = 1016;
+inline constexpr int kSelectBootButton = 1071;
+inline constexpr int kUserDataCheck = 1093;
+inline constexpr int kUserDataPathEdit = 1017;
+inline constexpr int kSelectUserDataButton = 1070;
+inline constexpr int kProgressBar = 1036;
+inline constexpr int kDownloadButton = 1073;
+// The log.
+inline constexpr int kLogPaneEdit = 1034;
+inline constexpr int kFrameEchoCheck = 1059;
+inline constexpr int kClearLogButton = 1035;
+// The extension area.
+inline constexpr int kExtensionGroup = 1103;
+inline constexpr int kOptionLabel = 1104;
+inline constexpr int kOptionCombo = 1005;
+inline constexpr int kPageLabel = 1105;
+inline constexpr int kPageCombo = 1006;
+inline constexpr int kAddressLabel = 1106;
+inline constexpr int kAddressEdit = 1021;
+inline constexpr int kDataLabel = 1107;
+inline constexpr int kDataEdit = 1022;
+inline constexpr int kLengthLabel = 1108;
+inline constexpr int kLengthEdit = 1023;
+inline constexpr int kLoadPathLabel = 1109;
+inline constexpr int kLoadPathEdit = 1024;
+inline constexpr int kLoadFileButton = 1041;
+inline constexpr int kExecuteButton = 1042;
+
+// Every id is below this; the dialog keeps its controls in an array this long.
+inline constexpr int kControlIdLimit = 1110;
+
 // Size of the main dialog in dialog units, and how much narrower the window
 // opens, which leaves the extension area outside it: 170 pixels with the
 // template's own font, whose average character is 6 pixels wide; a wider
@@ -47,47 +112,32 @@ inline constexpr const char* kWindowTitle = "Corvel_DownloadTool_V1.3";
 // In template order, which is also the tab order.
 std::span<const ControlEntry> MainDialogControls();
 
-// The extension area: group box 1103 and every control inside it.
-inline constexpr std::array<int, 15> kExtensionAreaIds = {1103, 1104, 1005, 1105, 1006, 1106, 1021, 1107,
-                                                           1022, 1108, 1023, 1109, 1024, 1041, 1042};
+// The extension area: its group box and every control inside it.
+inline constexpr std::array<int, 15> kExtensionAreaIds = {
+    kExtensionGroup, kOptionLabel,   kOptionCombo,  kPageLabel,      kPageCombo,
+    kAddressLabel,   kAddressEdit,   kDataLabel,    kDataEdit,       kLengthLabel,
+    kLengthEdit,     kLoadPathLabel, kLoadPathEdit, kLoadFileButton, kExecuteButton};
 
 // Enabled by an accepted handshake, disabled by a disconnect or a stop.
-inline constexpr std::array<int, 9> kChipOperationIds = {1056, 1055, 1074, 1058, 1060, 1061, 1062, 1073, 1042};
-// What opening and closing the port switch: 1065 instead of 1062.
-inline constexpr std::array<int, 9> kPortButtonIds = {1056, 1055, 1058, 1060, 1061, 1073, 1042, 1065, 1074};
+inline constexpr std::array<int, 9> kChipOperationIds = {kChipInfoButton,   kFactoryInfoButton,   kMacButton,
+                                                         kReadAccessButton, kReadPartitionButton, kEraseChipButton,
+                                                         kEraseUserButton,  kDownloadButton,      kExecuteButton};
+// What opening and closing the port switch: the connect button instead of
+// the user erase button.
+inline constexpr std::array<int, 9> kPortButtonIds = {kChipInfoButton,      kFactoryInfoButton, kReadAccessButton,
+                                                      kReadPartitionButton, kEraseChipButton,   kDownloadButton,
+                                                      kExecuteButton,       kConnectButton,     kMacButton};
 
 // The rows the more-firmware check box shows and hides.
-inline constexpr std::array<int, 9> kMoreFirmwareIds = {1094, 1092, 1093, 1015, 1016, 1017, 1072, 1071, 1070};
+inline constexpr std::array<int, 9> kMoreFirmwareIds = {kStackCheck,        kBootCheck,        kUserDataCheck,
+                                                        kStackPathEdit,     kBootPathEdit,     kUserDataPathEdit,
+                                                        kSelectStackButton, kSelectBootButton, kSelectUserDataButton};
 
-// Combo 1005: the extension area's operations, in order.
-inline constexpr std::array<const char*, 11> kExtensionOptions = {
-    "Erase Full Chip", "Page Erase", "Setcor Erase", "读FLASH", "写FLASH", "读寄存器",
-    "写寄存器",        "读OTP",      "写OTP",        "锁定OTP", "擦出OTP"};
+// The page list's items; the option list's come from tools/extension_options.h.
 inline constexpr std::array<const char*, 3> kOtpPages = {"1", "2", "3"};
 
-// Which input controls of the extension area each option enables.
-struct OptionInputs {
-  bool page;     // combo 1006
-  bool address;  // edit 1021
-  bool data;     // edit 1022
-  bool length;   // edit 1023
-  bool load;     // button 1041 (edit 1024 only shows a path and stays off)
-};
-inline constexpr std::array<OptionInputs, 11> kOptionInputs = {{
-    {false, false, false, false, false},  // Erase Full Chip
-    {false, true, false, true, false},    // Page Erase
-    {false, true, false, true, false},    // Setcor Erase
-    {false, true, false, true, false},    // 读FLASH
-    {false, true, false, false, true},    // 写FLASH
-    {false, true, false, false, false},   // 读寄存器
-    {false, true, true, false, false},    // 写寄存器
-    {true, true, false, true, false},     // 读OTP
-    {true, true, false, false, true},     // 写OTP
-    {true, false, false, false, false},   // 锁定OTP
-    {true, false, false, false, false},   // 擦出OTP
-}};
-
-// Combo 1002, index 0 the custom entry; combo 1003, index 4 selected at start.
+// The baud rate list, index 0 the custom entry; the speed-up list, index 4
+// selected at start.
 inline constexpr const char* kCustomRateItem = "custorm";
 inline constexpr std::array<const char*, 4> kBaudRates = {"115200", "230400", "500000", "1000000"};
 inline constexpr std::array<const char*, 10> kSpeedUpRates = {"230400", "256000", "460800", "460800", "500000",

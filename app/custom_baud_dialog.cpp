@@ -20,13 +20,13 @@ CustomBaudDialog::CustomBaudDialog(Prompter& prompter, QWidget* parent) : QDialo
   auto* label = new QLabel(QStringLiteral("Please input the custom baud rate:"), this);
   label->setGeometry(units.ToPixels(13, 11, 142, 8 + 2));
   edit_ = new QLineEdit(this);
-  edit_->setObjectName(QStringLiteral("1038"));
+  edit_->setObjectName(QString::number(kRateEdit));
   edit_->setGeometry(units.ToPixels(12, 22, 162, 12));
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(QStringLiteral("1060"));
+  ok->setObjectName(QString::number(kOkButton));
   ok->setGeometry(units.ToPixels(35, 36, 50, 13));
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel->setObjectName(QStringLiteral("1061"));
+  cancel->setObjectName(QString::number(kCancelButton));
   cancel->setGeometry(units.ToPixels(90, 36, 50, 13));
   // Enter in the edit takes what was typed, as OK does; dropping it would
   // leave the user with rate 0 and no word why.

@@ -17,6 +17,11 @@ class CustomBaudDialog : public QDialog {
  public:
   CustomBaudDialog(Prompter& prompter, QWidget* parent = nullptr);
 
+  // The controls' ids, which are also their objectNames.
+  static constexpr int kRateEdit = 1038;
+  static constexpr int kOkButton = 1060;
+  static constexpr int kCancelButton = 1061;
+
   const QString& enteredText() const { return enteredText_; }
 
  protected:

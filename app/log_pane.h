@@ -1,4 +1,4 @@
-// The log pane (edit 1034): where every operation's lines and the chip's
+// The log pane (kLogPaneEdit): where every operation's lines and the chip's
 // console text end up. Editable, as users annotate logs before copying them.
 #pragma once
 

@@ -18,12 +18,12 @@
 #include "app/log_pane.h"
 #include "app/prompter.h"
 #include "text/number_text.h"
+#include "tools/extension_options.h"
 
 namespace corvel::app {
 
 namespace {
 
-constexpr int kIdSlots = 1110;
 constexpr const char* kErasedPasswordText = "0xFFFFFFFF";
 
 // A closed drop-down shows one line; the template's height is its list's.
@@ -40,7 +40,7 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
       port_(std::move(port)),
       scanner_(std::move(portLister)),
       units_(DialogFont(kFontPointSize)),
-      controls_(kIdSlots, nullptr) {
+      controls_(kControlIdLimit, nullptr) {
   setWindowTitle(Text(kWindowTitle));
   setFont(DialogFont(kFontPointSize));
   BuildControls();
@@ -54,7 +54,7 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
 
   ScanPorts(scanner_.ScanNow());
   FillRateLists();
-  auto* progress = qobject_cast<QProgressBar*>(control(1036));
+  auto* progress = qobject_cast<QProgressBar*>(control(kProgressBar));
   progress->setRange(0, 100);
   progress->setValue(0);
 
@@ -73,7 +73,7 @@ MainDialog::~MainDialog() {
 }
 
 QWidget* MainDialog::control(int id) const {
-  return id > 0 && id < kIdSlots ? controls_[static_cast<size_t>(id)] : nullptr;
+  return id > 0 && id < kControlIdLimit ? controls_[static_cast<size_t>(id)] : nullptr;
 }
 QPushButton* MainDialog::button(int id) const { return qobject_cast<QPushButton*>(control(id)); }
 QCheckBox* MainDialog::checkBox(int id) const { return qobject_cast<QCheckBox*>(control(id)); }
@@ -132,27 +132,28 @@ void MainDialog::BuildControls() {
   }
 
   // The password: blue on a pale rose ground.
-  QLineEdit* password = edit(1096);
+  QLineEdit* password = edit(kPasswordEdit);
   QPalette palette = password->palette();
   palette.setColor(QPalette::Text, QColor(0, 0, 255));
   palette.setColor(QPalette::Base, QColor(255, 250, 250));
   password->setPalette(palette);
 
-  for (const char* option : kExtensionOptions) combo(1005)->addItem(Text(option));
-  combo(1005)->setCurrentIndex(-1);
-  for (const char* page : kOtpPages) combo(1006)->addItem(Text(page));
-  combo(1006)->setCurrentIndex(-1);
+  QComboBox* options = combo(kOptionCombo);
+  for (const tools::ExtensionOptionEntry& option : tools::ExtensionOptions()) options->addItem(Text(option.label));
+  options->setCurrentIndex(-1);
+  for (const char* page : kOtpPages) combo(kPageCombo)->addItem(Text(page));
+  combo(kPageCombo)->setCurrentIndex(-1);
 }
 
 void MainDialog::FillRateLists() {
-  QComboBox* baud = combo(1002);
+  QComboBox* baud = combo(kBaudCombo);
   baud->addItem(Text(kCustomRateItem));
   for (const char* rate : kBaudRates) baud->addItem(Text(rate));
   baud->setCurrentIndex(1);
-  QComboBox* speedUp = combo(1003);
+  QComboBox* speedUp = combo(kSpeedUpCombo);
   for (const char* rate : kSpeedUpRates) speedUp->addItem(Text(rate));
   speedUp->setCurrentIndex(kSpeedUpDefaultIndex);
-  edit(1096)->setText(Text(kErasedPasswordText));
+  edit(kPasswordEdit)->setText(Text(kErasedPasswordText));
 }
 
 void MainDialog::WireHandlers() {
@@ -166,15 +167,15 @@ void MainDialog::WireHandlers() {
   addAction(extensionAction_);
 
   connect(&scanner_, &PortScanner::PortsFound, this, [this](const QStringList& ports) { ScanPorts(ports); });
-  connect(combo(1002), &QComboBox::activated, this, &MainDialog::OnBaudSelChange);
-  connect(combo(1005), &QComboBox::activated, this, &MainDialog::OnOptionChanged);
-  connect(checkBox(1069), &QCheckBox::clicked, this, &MainDialog::OnMoreFirmware);
-  connect(checkBox(1068), &QCheckBox::clicked, this, &MainDialog::OnSpeedUp);
-  connect(checkBox(1059), &QCheckBox::toggled, this, [this](bool on) { log_->SetFrameEcho(on); });
-  for (int id : {1067, 1072, 1071, 1070}) {
+  connect(combo(kBaudCombo), &QComboBox::activated, this, &MainDialog::OnBaudSelChange);
+  connect(combo(kOptionCombo), &QComboBox::activated, this, &MainDialog::OnOptionChanged);
+  connect(checkBox(kMoreFirmwareCheck), &QCheckBox::clicked, this, &MainDialog::OnMoreFirmware);
+  connect(checkBox(kSpeedUpCheck), &QCheckBox::clicked, this, &MainDialog::OnSpeedUp);
+  connect(checkBox(kFrameEchoCheck), &QCheckBox::toggled, this, [this](bool on) { log_->SetFrameEcho(on); });
+  for (int id : {kSelectAppButton, kSelectStackButton, kSelectBootButton, kSelectUserDataButton}) {
     connect(button(id), &QPushButton::clicked, this, [this, id] { OnSelectFile(id); });
   }
-  connect(button(1035), &QPushButton::clicked, this, [this] { log_->ClearLog(); });
+  connect(button(kClearLogButton), &QPushButton::clicked, this, [this] { log_->ClearLog(); });
 }
 
 void MainDialog::SetExtensionAreaShown(bool shown) {
@@ -211,7 +212,7 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 
 
 void MainDialog::ScanPorts(const QStringList& found) {
-  QComboBox* ports = combo(1004);
+  QComboBox* ports = combo(kPortCombo);
   // Items are added and removed one by one, so a selected port that is still
   // there stays selected.
   const QString selectedPort = ports->currentIndex() >= 0 ? ports->currentText() : QString();
@@ -231,7 +232,7 @@ void MainDialog::ScanPorts(const QStringList& found) {
 }
 
 bool MainDialog::ReadBaudRate() {
-  const int index = combo(1002)->currentIndex();
+  const int index = combo(kBaudCombo)->currentIndex();
   if (index < 0) {
     prompter_.ShowMessage(this, QStringLiteral("请选择波特率"));
     return false;
@@ -241,46 +242,41 @@ bool MainDialog::ReadBaudRate() {
     currentBaudRate_ = text::ParseUnsigned(customRateText_.toStdString(), 10);
     return true;
   }
-  currentBaudRate_ = combo(1002)->itemText(index).toUInt();
+  currentBaudRate_ = combo(kBaudCombo)->itemText(index).toUInt();
   return true;
 }
 
 void MainDialog::OnBaudSelChange(int index) {
   if (index != 0) return;
   customRateText_ = prompter_.AskCustomBaudRate(this);
-  QComboBox* baud = combo(1002);
+  QComboBox* baud = combo(kBaudCombo);
   baud->setItemText(0, customRateText_.isEmpty() ? Text(kCustomRateItem) : customRateText_);
   baud->setCurrentIndex(0);
 }
 
 void MainDialog::OnMoreFirmware() {
-  const bool shown = checkBox(1069)->isChecked();
+  const bool shown = checkBox(kMoreFirmwareCheck)->isChecked();
   for (int id : kMoreFirmwareIds) control(id)->setVisible(shown);
 }
 
-void MainDialog::OnSpeedUp() { combo(1003)->setVisible(checkBox(1068)->isChecked()); }
+void MainDialog::OnSpeedUp() { combo(kSpeedUpCombo)->setVisible(checkBox(kSpeedUpCheck)->isChecked()); }
 
 void MainDialog::OnSelectFile(int buttonId) {
   struct Row {
     int button;
     int pathEdit;
     QString MainDialog::*path;
-    bool hex;
+    const OpenFileKind* files;
   };
   static const Row kRows[] = {
-      {1067, 1014, &MainDialog::appPath_, true},
-      {1072, 1015, &MainDialog::stackPath_, true},
-      {1071, 1016, &MainDialog::bootPath_, true},
-      {1070, 1017, &MainDialog::userDataPath_, false},
+      {kSelectAppButton, kAppPathEdit, &MainDialog::appPath_, &kHexFiles},
+      {kSelectStackButton, kStackPathEdit, &MainDialog::stackPath_, &kHexFiles},
+      {kSelectBootButton, kBootPathEdit, &MainDialog::bootPath_, &kHexFiles},
+      {kSelectUserDataButton, kUserDataPathEdit, &MainDialog::userDataPath_, &kConfigFiles},
   };
   for (const Row& row : kRows) {
     if (row.button != buttonId) continue;
-    // Linux file names are case-sensitive: offer both spellings of the extension.
-    const QString chosen =
-        row.hex ? prompter_.AskOpenFileName(this, QStringLiteral("HEX"),
-                                            QStringLiteral("Register Config Files (*.HEX *.hex);;All Files (*)"))
-                : prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
-                                            QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+    const QString chosen = prompter_.AskOpenFile(this, *row.files);
     if (chosen.isEmpty()) return;
     this->*row.path = chosen;
     edit(row.pathEdit)->setText(chosen);
@@ -289,14 +285,16 @@ void MainDialog::OnSelectFile(int buttonId) {
 }
 
 void MainDialog::OnOptionChanged(int index) {
-  if (index < 0 || index >= static_cast<int>(kOptionInputs.size())) return;
-  const OptionInputs& inputs = kOptionInputs[static_cast<size_t>(index)];
-  control(1006)->setEnabled(inputs.page);
-  control(1021)->setEnabled(inputs.address);
-  control(1022)->setEnabled(inputs.data);
-  control(1023)->setEnabled(inputs.length);
-  control(1024)->setEnabled(false);
-  control(1041)->setEnabled(inputs.load);
+  const tools::ExtensionOptionEntry* option = tools::FindExtensionOption(index);
+  if (option == nullptr) return;
+  using tools::ExtensionBox;
+  control(kPageCombo)->setEnabled(option->boxes.Has(ExtensionBox::kPage));
+  control(kAddressEdit)->setEnabled(option->boxes.Has(ExtensionBox::kAddress));
+  control(kDataEdit)->setEnabled(option->boxes.Has(ExtensionBox::kData));
+  control(kLengthEdit)->setEnabled(option->boxes.Has(ExtensionBox::kLength));
+  // The path box only shows what was loaded.
+  control(kLoadPathEdit)->setEnabled(false);
+  control(kLoadFileButton)->setEnabled(option->boxes.Has(ExtensionBox::kLoadFile));
 }
 
 }  // namespace corvel::app

@@ -62,10 +62,10 @@ class MainDialog : public QWidget {
   bool extensionAreaShown() const { return extensionShown_; }
   void SetExtensionAreaShown(bool shown);
 
-  // Brings combo 1004 up to date with `found`: new ports are added in sorted
+  // Brings the port list up to date with `found`: new ports are added in sorted
   // place, missing ones removed; the selection stays on a port still there.
   void ScanPorts(const QStringList& found);
-  // The rate selected in combo 1002, or 0 with a message when none is.
+  // The rate selected in the baud rate list, or 0 with a message when none is.
   bool ReadBaudRate();
   uint32_t currentBaudRate() const { return currentBaudRate_; }
 
@@ -127,7 +127,7 @@ class MainDialog : public QWidget {
   std::unique_ptr<WindowPort> port_;
   PortScanner scanner_;
   DialogUnits units_;
-  std::vector<QWidget*> controls_;  // indexed by id - kFirstId; null where no control
+  std::vector<QWidget*> controls_;  // indexed by id; null where no control
   LogPane* logPane_ = nullptr;
   std::unique_ptr<log::Log> log_;
   QAction* aboutAction_ = nullptr;
@@ -141,6 +141,9 @@ class MainDialog : public QWidget {
   std::unique_ptr<program::Download> download_;
   bool operationRunning_ = false;
   bool closing_ = false;
+  bool portOpen_ = false;
+  // As the connection last reported it; the connect button's click follows it.
+  link::ConnectionStage connectionStage_ = link::ConnectionStage::kIdle;
   uint32_t openedBaudRate_ = 0;
   std::vector<uint8_t> partitionRecord_;
   std::vector<uint8_t> accessRecord_;

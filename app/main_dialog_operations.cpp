@@ -52,29 +52,36 @@ void MainDialog::WireOperations() {
   };
   port_->onPortLost = [this](const std::string& reason) {
     log_->AppendLog("串口已断开: " + reason);
-    if (button(1066)->text() == kCloseCaption) ShowPortClosed();
+    if (portOpen_) ShowPortClosed();
   };
   connection_->onStageChanged = [this](link::ConnectionStage stage) { OnStageChanged(stage); };
   download_->onRunningChanged = [this](bool running) {
-    button(1073)->setText(running ? kDownloadingCaption : kDownloadCaption);
+    button(kDownloadButton)->setText(running ? kDownloadingCaption : kDownloadCaption);
   };
 
-  connect(button(1066), &QPushButton::clicked, this, &MainDialog::TogglePort);
-  connect(button(1065), &QPushButton::clicked, this, &MainDialog::OnConnect);
-  connect(button(1056), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::ReadChipInfo(*link_); }); });
-  connect(button(1055), &QPushButton::clicked, this,
+  connect(button(kOpenPortButton), &QPushButton::clicked, this, &MainDialog::TogglePort);
+  connect(button(kConnectButton), &QPushButton::clicked, this, &MainDialog::OnConnect);
+  connect(button(kChipInfoButton), &QPushButton::clicked, this,
+          [this] { RunChipOperation([this] { program::ReadChipInfo(*link_); }); });
+  connect(button(kFactoryInfoButton), &QPushButton::clicked, this,
           [this] { RunChipOperation([this] { program::ReadFactoryInfo(*link_); }); });
-  connect(button(1074), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::ReadMac(*link_); }); });
-  connect(button(1061), &QPushButton::clicked, this, [this] { RunChipOperation([this] { program::EraseChip(*link_); }); });
-  connect(button(1062), &QPushButton::clicked, this,
+  connect(button(kMacButton), &QPushButton::clicked, this,
+          [this] { RunChipOperation([this] { program::ReadMac(*link_); }); });
+  connect(button(kEraseChipButton), &QPushButton::clicked, this,
+          [this] { RunChipOperation([this] { program::EraseChip(*link_); }); });
+  connect(button(kEraseUserButton), &QPushButton::clicked, this,
           [this] { RunChipOperation([this] { program::EraseUserArea(*link_); }); });
-  connect(button(1073), &QPushButton::clicked, this, &MainDialog::OnDownload);
-  connect(button(1060), &QPushButton::clicked, this, [this] { OnReadRecord(config::RecordKind::kPartition); });
-  connect(button(1058), &QPushButton::clicked, this, [this] { OnReadRecord(config::RecordKind::kAccess); });
-  connect(button(1063), &QPushButton::clicked, this, [this] { OnLoadRecord(config::RecordKind::kPartition); });
-  connect(button(1064), &QPushButton::clicked, this, [this] { OnLoadRecord(config::RecordKind::kAccess); });
-  connect(button(1041), &QPushButton::clicked, this, &MainDialog::OnExtensionLoad);
-  connect(button(1042), &QPushButton::clicked, this, &MainDialog::OnExtensionExecute);
+  connect(button(kDownloadButton), &QPushButton::clicked, this, &MainDialog::OnDownload);
+  connect(button(kReadPartitionButton), &QPushButton::clicked, this,
+          [this] { OnReadRecord(config::RecordKind::kPartition); });
+  connect(button(kReadAccessButton), &QPushButton::clicked, this,
+          [this] { OnReadRecord(config::RecordKind::kAccess); });
+  connect(button(kSelectPartitionButton), &QPushButton::clicked, this,
+          [this] { OnLoadRecord(config::RecordKind::kPartition); });
+  connect(button(kSelectAccessButton), &QPushButton::clicked, this,
+          [this] { OnLoadRecord(config::RecordKind::kAccess); });
+  connect(button(kLoadFileButton), &QPushButton::clicked, this, &MainDialog::OnExtensionLoad);
+  connect(button(kExecuteButton), &QPushButton::clicked, this, &MainDialog::OnExtensionExecute);
 }
 
 void MainDialog::SetPortButtons(bool enabled) {
@@ -86,8 +93,8 @@ void MainDialog::SetChipButtons(bool enabled) {
 }
 
 void MainDialog::TogglePort() {
-  if (button(1066)->text() == kOpenCaption) {
-    QComboBox* ports = combo(1004);
+  if (!portOpen_) {
+    QComboBox* ports = combo(kPortCombo);
     if (ports->currentIndex() < 0) {
       prompter_.ShowMessage(this, QStringLiteral("请先选择串口"));
       return;
@@ -99,9 +106,10 @@ void MainDialog::TogglePort() {
       return;
     }
     openedBaudRate_ = currentBaudRate_;
+    portOpen_ = true;
     scanner_.Pause();
-    button(1066)->setText(kCloseCaption);
-    button(1065)->setEnabled(true);
+    button(kOpenPortButton)->setText(kCloseCaption);
+    button(kConnectButton)->setEnabled(true);
     ports->setEnabled(false);
     if (connection_->connectionState != link::kNotConnected) SetPortButtons(true);
     logPane_->StartFlush(*log_);
@@ -109,69 +117,73 @@ void MainDialog::TogglePort() {
   }
   // Closing disables the stop button, so a running attempt stops here or
   // would burst into a closed port for ever.
-  if (connection_->stage() == link::ConnectionStage::kBursting) connection_->StopAttempt();
+  if (connectionStage_ == link::ConnectionStage::kBursting) connection_->StopAttempt();
   port_->RequestStop();
   ShowPortClosed();
 }
 
 void MainDialog::ShowPortClosed() {
+  portOpen_ = false;
   scanner_.Resume();
-  combo(1004)->setEnabled(true);
+  combo(kPortCombo)->setEnabled(true);
   SetPortButtons(false);
-  button(1066)->setText(kOpenCaption);
+  button(kOpenPortButton)->setText(kOpenCaption);
 }
 
 uint32_t MainDialog::PasswordFromEdit() const {
-  return text::ParseUnsigned(text::NormaliseHexText(Utf8(edit(1096)->text())), 16);
+  return text::ParseUnsigned(text::NormaliseHexText(Utf8(edit(kPasswordEdit)->text())), 16);
 }
 
 void MainDialog::OnConnect() {
-  const QString caption = button(1065)->text();
-  if (caption == kConnectCaption) {
-    // The attempt runs inside this click; the stop click is handled inside its waits.
-    RunChipOperation([this] { connection_->StartAttempt(PasswordFromEdit(), openedBaudRate_); });
-  } else if (caption == kDisconnectCaption) {
-    if (operationRunning_) return;
-    connection_->Disconnect();
-  } else {
-    connection_->StopAttempt();
+  switch (connectionStage_) {
+    case link::ConnectionStage::kIdle:
+      // The attempt runs inside this click; the stop click is handled inside its waits.
+      RunChipOperation([this] { connection_->StartAttempt(PasswordFromEdit(), openedBaudRate_); });
+      break;
+    case link::ConnectionStage::kBursting: connection_->StopAttempt(); break;
+    case link::ConnectionStage::kHandshaking:
+    case link::ConnectionStage::kConnected:
+      if (operationRunning_) return;
+      connection_->Disconnect();
+      break;
   }
 }
 
 void MainDialog::OnStageChanged(link::ConnectionStage stage) {
+  connectionStage_ = stage;
   switch (stage) {
     case link::ConnectionStage::kIdle:
-      button(1065)->setText(kConnectCaption);
+      button(kConnectButton)->setText(kConnectCaption);
       SetChipButtons(false);
       break;
-    case link::ConnectionStage::kBursting: button(1065)->setText(kStopCaption); break;
-    case link::ConnectionStage::kHandshaking: button(1065)->setText(kDisconnectCaption); break;
+    case link::ConnectionStage::kBursting: button(kConnectButton)->setText(kStopCaption); break;
+    case link::ConnectionStage::kHandshaking: button(kConnectButton)->setText(kDisconnectCaption); break;
     case link::ConnectionStage::kConnected:
-      button(1065)->setText(kDisconnectCaption);
+      button(kConnectButton)->setText(kDisconnectCaption);
       SetChipButtons(true);
       break;
   }
 }
 
 void MainDialog::OnDownload() {
-  if (button(1073)->text() != kDownloadCaption) {
+  if (download_->running()) {
     download_->Abort();
     return;
   }
   if (operationRunning_ || closing_) return;
   program::DownloadChoice choice;
-  if (checkBox(1068)->isChecked()) {
-    choice.speedUpRate = text::ParseUnsigned(Utf8(combo(1003)->currentText()), 10);
+  if (checkBox(kSpeedUpCheck)->isChecked()) {
+    choice.speedUpRate = text::ParseUnsigned(Utf8(combo(kSpeedUpCombo)->currentText()), 10);
   }
-  choice.partition = checkBox(1090)->isChecked();
-  choice.access = checkBox(1091)->isChecked();
+  choice.partition = checkBox(kPartitionCheck)->isChecked();
+  choice.access = checkBox(kAccessCheck)->isChecked();
   choice.partitionRecord = partitionRecord_;
   choice.accessRecord = accessRecord_;
   // Hidden rows count by their tick alone.
-  if (checkBox(1095)->isChecked()) choice.appPath = Utf8(appPath_);
-  if (checkBox(1094)->isChecked()) choice.stackPath = Utf8(stackPath_);
-  if (checkBox(1092)->isChecked()) choice.bootPath = Utf8(bootPath_);
-  if (checkBox(1093)->isChecked()) choice.userDataPath = Utf8(userDataPath_);
+  if (checkBox(kAppCheck)->isChecked()) choice.appPath = Utf8(appPath_);
+  if (checkBox(kStackCheck)->isChecked()) choice.stackPath = Utf8(stackPath_);
+  if (checkBox(kBootCheck)->isChecked()) choice.bootPath = Utf8(bootPath_);
+  if (checkBox(kUserDataCheck)->isChecked()) choice.userDataPath = Utf8(userDataPath_);
   if (choice.NothingTicked()) {
     log_->AppendLog("请勾选下载类型!");
     return;
@@ -182,7 +194,7 @@ void MainDialog::OnDownload() {
     prompter_.ShowMessage(this, QString::fromStdString(prepared.error().text));
     return;
   }
-  auto* progress = qobject_cast<QProgressBar*>(control(1036));
+  auto* progress = qobject_cast<QProgressBar*>(control(kProgressBar));
   RunChipOperation([&] {
     download_->Run(*prepared, [progress](int position, uint32_t, uint32_t) {
       progress->setValue(std::clamp(position, 0, 100));
@@ -215,10 +227,9 @@ void MainDialog::OnReadRecord(config::RecordKind kind) {
 
 void MainDialog::OnLoadRecord(config::RecordKind kind) {
   const bool partition = kind == config::RecordKind::kPartition;
-  const QString path = prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
-                                                 QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+  const QString path = prompter_.AskOpenFile(this, kConfigFiles);
   if (path.isEmpty()) return;
-  edit(partition ? 1012 : 1013)->setText(path);
+  edit(partition ? kPartitionPathEdit : kAccessPathEdit)->setText(path);
   auto bytes = text::ReadFile(Utf8(path));
   if (!bytes) {
     if (partition) prompter_.ShowMessage(this, QStringLiteral("file open fail"));
@@ -235,11 +246,10 @@ void MainDialog::OnLoadRecord(config::RecordKind kind) {
 }
 
 void MainDialog::OnExtensionLoad() {
-  const QString path = prompter_.AskOpenFileName(this, QStringLiteral("CFG"),
-                                                 QStringLiteral("Register Config Files (*.CFG *.cfg);;All Files (*)"));
+  const QString path = prompter_.AskOpenFile(this, kConfigFiles);
   if (path.isEmpty()) return;
   extensionFilePath_ = path;
-  edit(1024)->setText(path);
+  edit(kLoadPathEdit)->setText(path);
   auto bytes = text::ReadFile(Utf8(path));
   if (!bytes) {
     prompter_.ShowMessage(this, QStringLiteral("请选择传输文件"));
@@ -257,18 +267,18 @@ void MainDialog::OnExtensionExecute() {
   RunChipOperation([this] {
     // The boxes as they are, whatever their enabled state.
     tools::ExtensionInputs inputs;
-    inputs.option = combo(1005)->currentIndex();
-    inputs.addressText = Utf8(edit(1021)->text());
-    inputs.dataText = Utf8(edit(1022)->text());
-    inputs.lengthText = Utf8(edit(1023)->text());
-    inputs.pageIndex = combo(1006)->currentIndex();
+    inputs.option = combo(kOptionCombo)->currentIndex();
+    inputs.addressText = Utf8(edit(kAddressEdit)->text());
+    inputs.dataText = Utf8(edit(kDataEdit)->text());
+    inputs.lengthText = Utf8(edit(kLengthEdit)->text());
+    inputs.pageIndex = combo(kPageCombo)->currentIndex();
     inputs.loaded = loadedData_;
     const tools::ConfirmLock confirm = [this] {
       return prompter_.AskConfirm(this, QString::fromUtf8(tools::kLockQuestion), QString::fromUtf8(tools::kLockCaption));
     };
     const tools::ExtensionResult result = tools::RunExtensionOperation(*link_, inputs, confirm);
-    if (result.lengthText) edit(1023)->setText(QString::fromStdString(*result.lengthText));
-    if (result.dataText) edit(1022)->setText(QString::fromStdString(*result.dataText));
+    if (result.lengthText) edit(kLengthEdit)->setText(QString::fromStdString(*result.lengthText));
+    if (result.dataText) edit(kDataEdit)->setText(QString::fromStdString(*result.dataText));
   });
 }
 
@@ -277,7 +287,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
   // aborted, the bursts stop, every wait sees the port gone. No command goes out.
   closing_ = true;
   if (download_->running()) download_->Abort();
-  if (connection_->stage() == link::ConnectionStage::kBursting) connection_->StopAttempt();
+  if (connectionStage_ == link::ConnectionStage::kBursting) connection_->StopAttempt();
   port_->SetClosing();
   port_->RequestStop();
   event->accept();

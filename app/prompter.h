@@ -16,6 +16,15 @@ namespace corvel::app {
 inline constexpr const char* kMessageTitle = "Pellamy";
 inline constexpr const char* kPortErrorTitle = "Application Error";
 
+// What the open-file dialog offers for each kind of file the window reads.
+// Linux file names are case-sensitive: the filters name both spellings.
+struct OpenFileKind {
+  const char* defaultSuffix;
+  const char* filter;
+};
+inline constexpr OpenFileKind kHexFiles = {"HEX", "Register Config Files (*.HEX *.hex);;All Files (*)"};
+inline constexpr OpenFileKind kConfigFiles = {"CFG", "Register Config Files (*.CFG *.cfg);;All Files (*)"};
+
 class Prompter {
  public:
   virtual ~Prompter() = default;
@@ -33,6 +42,9 @@ class Prompter {
 
   void ShowMessage(QWidget* parent, const QString& text) {
     ShowMessage(parent, text, QString::fromUtf8(kMessageTitle));
+  }
+  QString AskOpenFile(QWidget* parent, const OpenFileKind& kind) {
+    return AskOpenFileName(parent, QString::fromUtf8(kind.defaultSuffix), QString::fromUtf8(kind.filter));
   }
 };
 

@@ -1,16 +1,15 @@
 #include "program/user_data_reader.h"
 
-#include "text/hex_pairs.h"
+#include <utility>
+
 #include "text/read_file.h"
 
 namespace corvel::program {
 
 Result<ImageBuffer> ReadUserDataImage(std::string_view fileText) {
-  auto kept = text::CollectKeptCharacters(fileText, kMaxUserDataCharacters);
-  if (!kept) {
-    return MakeError(ErrorKind::kBadInput, "用户数据超过" + std::to_string(kMaxUserDataCharacters) + "个字符");
-  }
-  return ImageBuffer{text::DecodeHexPairs(*kept)};
+  auto bytes = text::ParseHexPairFile(fileText, kUserDataLimit);
+  if (!bytes) return bytes.error();
+  return ImageBuffer{std::move(*bytes)};
 }
 
 Result<ImageBuffer> ReadUserDataImageFile(const std::string& path) {

@@ -33,4 +33,10 @@ void AppendHexBytes(std::string& line, const uint8_t* bytes, size_t count) {
   }
 }
 
+Result<std::vector<uint8_t>> ParseHexPairFile(std::string_view fileText, const HexPairFileLimit& limit) {
+  auto kept = CollectKeptCharacters(fileText, limit.maxCharacters);
+  if (!kept) return MakeError(ErrorKind::kBadInput, limit.tooLong);
+  return DecodeHexPairs(*kept);
+}
+
 }  // namespace corvel::text

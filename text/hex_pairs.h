@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 namespace corvel::text {
 
 // Blank, carriage return, line feed and tab: the characters these files may
@@ -28,5 +30,18 @@ std::vector<uint8_t> DecodeHexPairs(std::string_view chars);
 // The inverse, as logs show bytes: each byte as "%02X " (two upper-case digits
 // and a blank) appended to `line`.
 void AppendHexBytes(std::string& line, const uint8_t* bytes, size_t count);
+
+// A file that is nothing but hexadecimal pairs (the download's user data, the
+// extension area's load file). Such files differ only in how long they may be
+// and in the words that refuse a longer one.
+struct HexPairFileLimit {
+  size_t maxCharacters;  // kept characters
+  const char* tooLong;   // the refusal, as the user reads it
+};
+
+// CollectKeptCharacters then DecodeHexPairs. A text with more than
+// limit.maxCharacters kept characters is refused (kBadInput, limit.tooLong)
+// rather than cut; an empty one gives no bytes.
+Result<std::vector<uint8_t>> ParseHexPairFile(std::string_view fileText, const HexPairFileLimit& limit);
 
 }  // namespace corvel::text

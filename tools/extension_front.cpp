@@ -3,8 +3,6 @@
 // belong to the operations.
 #include "tools/extension_ops.h"
 
-#include <iterator>
-
 #include "text/hex_pairs.h"
 #include "text/number_text.h"
 #include "tools/extension_context.h"
@@ -63,17 +61,10 @@ namespace {
 
 ExtensionResult Run(const ExtensionInputs& inputs, log::Log& log, link::Link* link, const ConfirmLock& confirm) {
   detail::ExtensionContext c(inputs, log, link, confirm);
-  using detail::ExtensionContext;
-  using Operation = ExtensionOutcome (*)(ExtensionContext&);
-  static constexpr Operation kOperations[] = {
-      detail::FullErase,     detail::PageErase,   detail::SectorErase, detail::ReadFlash,
-      detail::WriteFlash,    detail::ReadRegister, detail::WriteRegister, detail::ReadOtp,
-      detail::WriteOtp,      detail::LockOtp,     detail::EraseOtp,
-  };
-  constexpr int kOptionCount = static_cast<int>(std::size(kOperations));
   // Nothing selected: no line, no command.
-  if (inputs.option < 0 || inputs.option >= kOptionCount) return c.result;
-  c.result.outcome = kOperations[inputs.option](c);
+  const ExtensionOptionEntry* option = FindExtensionOption(inputs.option);
+  if (option == nullptr) return c.result;
+  c.result.outcome = option->operation(c);
   return c.result;
 }
 

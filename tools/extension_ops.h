@@ -9,40 +9,19 @@
 
 #include "link/link.h"
 #include "log/log.h"
+#include "tools/extension_options.h"
 #include "tools/load_file.h"
 
 namespace corvel::tools {
 
-// The option list's items, in order; the value is the item's index.
-enum class ExtensionOption : int {
-  kFullErase = 0,     // "Erase Full Chip"
-  kPageErase = 1,     // "Page Erase"
-  kSectorErase = 2,   // "Setcor Erase"
-  kReadFlash = 3,     // "读FLASH"
-  kWriteFlash = 4,    // "写FLASH"
-  kReadRegister = 5,  // "读寄存器"
-  kWriteRegister = 6, // "写寄存器"
-  kReadOtp = 7,       // "读OTP"
-  kWriteOtp = 8,      // "写OTP"
-  kLockOtp = 9,       // "锁定OTP"
-  kEraseOtp = 10,     // "擦出OTP"
-};
-
 // The raw inputs, read afresh for every run.
 struct ExtensionInputs {
-  int option = -1;          // option list selection; -1 (or anything outside 0..10): nothing selected
+  int option = -1;          // option list selection; -1 (or anything outside the list): nothing selected
   std::string addressText;  // address edit, hexadecimal
   std::string lengthText;   // length edit, decimal
   std::string dataText;     // data edit, hexadecimal
   int pageIndex = -1;       // page list selection: 0, 1, 2 are pages 1, 2, 3; anything else is none
   std::optional<LoadedData> loaded;  // empty until a load file was loaded
-};
-
-enum class ExtensionOutcome {
-  kDone,       // the chip answered with success
-  kRefused,    // an input was refused (or no option chosen): nothing was sent
-  kFailed,     // the chip refused, did not answer, or answered short
-  kCancelled,  // the lock was not confirmed: nothing was sent
 };
 
 struct ExtensionResult {

@@ -1,17 +1,15 @@
 #include "tools/load_file.h"
 
-#include "text/hex_pairs.h"
+#include <utility>
+
 #include "text/read_file.h"
 
 namespace corvel::tools {
 
 Result<LoadedData> ParseLoadFile(std::string_view fileBytes) {
-  auto kept = text::CollectKeptCharacters(fileBytes, kMaxLoadFileCharacters);
-  if (!kept) {
-    return MakeError(ErrorKind::kBadInput,
-                     "加载文件超过" + std::to_string(kMaxLoadFileCharacters) + "个有效字符，未加载");
-  }
-  return LoadedData{text::DecodeHexPairs(*kept)};
+  auto bytes = text::ParseHexPairFile(fileBytes, kLoadFileLimit);
+  if (!bytes) return bytes.error();
+  return LoadedData{std::move(*bytes)};
 }
 
 Result<LoadedData> ReadLoadFile(const std::string& path) {

@@ -32,5 +32,23 @@ TEST(DecodeHexPairs, ReadsEachPairAsAHexNumber) {
   for (const auto& [in, out] : cases) EXPECT_EQ(DecodeHexPairs(in), out) << "\"" << in << "\"";
 }
 
+TEST(ParseHexPairFile, TheLimitCountsKeptCharactersAndRefusesWithTheCallersWords) {
+  const HexPairFileLimit limit = {4, "too long"};
+  const std::pair<std::string, std::vector<uint8_t>> fits[] = {
+      {"", {}},
+      {"A0ff", {0xA0, 0xFF}},
+      {" A 0\r\nf f\t", {0xA0, 0xFF}},
+  };
+  for (const auto& [in, out] : fits) {
+    auto bytes = ParseHexPairFile(in, limit);
+    ASSERT_TRUE(bytes.ok()) << "\"" << in << "\"";
+    EXPECT_EQ(*bytes, out) << "\"" << in << "\"";
+  }
+  auto over = ParseHexPairFile("A0ff0", limit);
+  ASSERT_FALSE(over.ok());
+  EXPECT_EQ(over.error().kind, ErrorKind::kBadInput);
+  EXPECT_EQ(over.error().text, "too long");
+}
+
 }  // namespace
 }  // namespace corvel::text
