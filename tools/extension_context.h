@@ -48,16 +48,6 @@ class ExtensionContext {
   std::vector<std::string> held_;
 };
 
-// Little-endian fields of the command payloads.
-inline void PutLe16(uint8_t* out, uint32_t v) {
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutLe32(uint8_t* out, uint32_t v) {
-  PutLe16(out, v);
-  PutLe16(out + 2, v >> 16);
-}
-
 std::string SizeLine(const std::string& sizeText);
 std::string DumpLine(const uint8_t* data, size_t count);
 

@@ -1,4 +1,4 @@
-// Options 0 to 6: the whole flash, pages, sectors, flash bytes and registers.
+// The whole flash, pages, sectors, flash bytes and registers.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -21,8 +21,8 @@ uint32_t TickMillis(link::Link& link) { return static_cast<uint32_t>(link.host()
 // Address u32 then the low 16 bits of the length: the layout of page erase,
 // sector erase, read flash and the head of write flash.
 void PutAddressLength(uint8_t* out, uint32_t address, uint32_t length) {
-  PutLe32(out, address);
-  PutLe16(out + 4, length);
+  WriteLe32(out, address);
+  WriteLe16(out + 4, static_cast<uint16_t>(length));
 }
 
 ExtensionOutcome EraseBlocks(ExtensionContext& c, uint32_t blockSize, uint8_t code, const char* refusal,
@@ -115,7 +115,7 @@ ExtensionOutcome ReadRegister(ExtensionContext& c) {
   if (c.CheckOnly()) return c.Passed();
 
   uint8_t payload[4];
-  PutLe32(payload, c.address);
+  WriteLe32(payload, c.address);
   const auto answer = c.link().Transact(link::cmd::kReadRegister, payload, sizeof payload, 4);
   // Failure, or an answer without its four bytes: no line, the edit keeps its text.
   if (!answer || !answer->OkWith(4)) return ExtensionOutcome::kFailed;
@@ -133,8 +133,8 @@ ExtensionOutcome WriteRegister(ExtensionContext& c) {
   if (c.CheckOnly()) return c.Passed();
 
   uint8_t payload[8];
-  PutLe32(payload, c.address);
-  PutLe32(payload + 4, c.value);
+  WriteLe32(payload, c.address);
+  WriteLe32(payload + 4, c.value);
   if (!link::Succeeded(c.link().Transact(link::cmd::kWriteRegister, payload, sizeof payload))) {
     return ExtensionOutcome::kFailed;
   }

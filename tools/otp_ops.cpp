@@ -1,10 +1,11 @@
-// Options 7 to 10: read, write, lock and erase an OTP page. The order of the
+// Reading, writing, locking and erasing an OTP page. The order of the
 // checks shows in the log (the address before any line, the page after the
 // announcement), so it is kept as it stands.
 #include <algorithm>
 #include <array>
 #include <string>
 
+#include "base/bytes.h"
 #include "link/command_codes.h"
 #include "tools/extension_context.h"
 
@@ -26,8 +27,8 @@ constexpr const char* kPageRefusal = "OTP 页数错误请在1-3输入!";
 
 void PutOtpHeader(uint8_t* out, uint8_t page, uint32_t length, uint32_t address) {
   out[0] = page;
-  PutLe16(out + 1, length);
-  PutLe32(out + 3, address);
+  WriteLe16(out + 1, static_cast<uint16_t>(length));
+  WriteLe32(out + 3, address);
 }
 
 ExtensionOutcome SendPageCommand(ExtensionContext& c, uint8_t code, uint8_t page, const char* success,
