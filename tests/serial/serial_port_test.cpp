@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -209,7 +210,8 @@ class ScratchNodes {
     std::string pattern = ::testing::TempDir() + "corvel-open-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return;
     root_ = pattern;
-    ok_ = mkdir(directory().c_str(), 0755) == 0 && MakeFile(file(), 0644) && MakeFile(unreadable(), 0);
+    // Searchable by anyone, so only the file's own mode refuses another user.
+    ok_ = chmod(root_.c_str(), 0755) == 0 && mkdir(directory().c_str(), 0755) == 0 && MakeFile(file(), 0644) && MakeFile(unreadable(), 0);
   }
   ~ScratchNodes() {
     rmdir(directory().c_str());
@@ -265,14 +267,26 @@ TEST_F(SerialPortTest, OpenFailuresSayWhyWithTheSystemText) {
 }
 
 TEST_F(SerialPortTest, OpenRefusedByTheFileModeIsPermission) {
-  // Root opens whatever the mode says, so only another user can show this.
-  if (geteuid() == 0) GTEST_SKIP() << "running as root: file modes do not refuse an open";
   ScratchNodes nodes;
   ASSERT_TRUE(nodes.ok());
-  const Result<void> opened = port.OpenPort(events, nodes.unreadable(), 115200);
-  ASSERT_FALSE(opened.ok());
-  EXPECT_EQ(opened.error().kind, ErrorKind::kPermission);
-  EXPECT_EQ(opened.error().text, std::strerror(EACCES));
+  // Root opens whatever the mode says: the open runs in a child that has
+  // become an ordinary user when the tests run as root (as CI does).
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    serial::SerialPort other;
+    PortEventsRecorder otherEvents;
+    const Result<void> opened = other.OpenPort(otherEvents, nodes.unreadable(), 115200);
+    if (opened.ok()) _exit(4);
+    if (opened.error().kind != ErrorKind::kPermission) _exit(5);
+    _exit(opened.error().text == std::strerror(EACCES) ? 0 : 6);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  // 3: could not drop root; 4: opened; 5: another kind; 6: another text.
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(SerialPortTest, WritesGoOutWholeAndInOrderAcrossAFullDevice) {
