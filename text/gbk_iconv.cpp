@@ -71,11 +71,49 @@ size_t Utf8SequenceLength(std::string_view in) {
   return length;
 }
 
+// glibc's converter drops the tag characters (U+E0000 to U+E007F, encoded
+// F3 A0 80 80 to F3 A0 81 BF) without a word; GBK has none of them, so they
+// are found here before the converter can lose them.
+constexpr size_t kTagCharacterLength = 4;
+
+bool StartsWithTagCharacter(std::string_view in) {
+  return in.size() >= kTagCharacterLength && static_cast<unsigned char>(in[0]) == 0xF3 &&
+         static_cast<unsigned char>(in[1]) == 0xA0 &&
+         (static_cast<unsigned char>(in[2]) == 0x80 || static_cast<unsigned char>(in[2]) == 0x81) &&
+         (static_cast<unsigned char>(in[3]) & 0xC0) == 0x80;
+}
+
+size_t FindTagCharacter(std::string_view in) {
+  for (size_t at = in.find('\xF3'); at != std::string_view::npos; at = in.find('\xF3', at + 1)) {
+    if (StartsWithTagCharacter(in.substr(at))) return at;
+  }
+  return std::string_view::npos;
+}
+
+// Utf8ToGbkReplacing for text without tag characters.
+void ReplaceInto(Converter& converter, std::string_view utf8, std::string& out) {
+  while (!utf8.empty()) {
+    if (converter.ok() && converter.Run(utf8, out) == Converter::Stop::kDone) break;
+    if (utf8.empty()) break;
+    // Without a converter only ASCII passes.
+    size_t skip = Utf8SequenceLength(utf8);
+    if (!converter.ok() && skip == 1) {
+      out.push_back(utf8[0]);
+    } else {
+      out.push_back('?');
+    }
+    utf8.remove_prefix(skip == 0 ? 1 : skip);
+  }
+}
+
 }  // namespace
 
 Result<std::string> Utf8ToGbk(std::string_view utf8) {
   Converter converter("GBK", "UTF-8");
   if (!converter.ok()) return MakeError(ErrorKind::kIo, "系统不支持GBK编码");
+  if (FindTagCharacter(utf8) != std::string_view::npos) {
+    return MakeError(ErrorKind::kBadInput, "文本含有GBK无法表示的字符");
+  }
   std::string out;
   out.reserve(utf8.size());
   switch (converter.Run(utf8, out)) {
@@ -93,18 +131,12 @@ std::string Utf8ToGbkReplacing(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   Converter converter("GBK", "UTF-8");
-  while (!utf8.empty()) {
-    if (converter.ok() && converter.Run(utf8, out) == Converter::Stop::kDone) break;
-    if (utf8.empty()) break;
-    // Without a converter only ASCII passes.
-    size_t skip = Utf8SequenceLength(utf8);
-    if (!converter.ok() && skip == 1) {
-      out.push_back(utf8[0]);
-    } else {
-      out.push_back('?');
-    }
-    utf8.remove_prefix(skip == 0 ? 1 : skip);
+  for (size_t tag = FindTagCharacter(utf8); tag != std::string_view::npos; tag = FindTagCharacter(utf8)) {
+    ReplaceInto(converter, utf8.substr(0, tag), out);
+    out.push_back('?');
+    utf8.remove_prefix(tag + kTagCharacterLength);
   }
+  ReplaceInto(converter, utf8, out);
   return out;
 }
 

@@ -17,12 +17,17 @@ TEST(Utf8ToGbk, RefusesWhatGbkCannotCarry) {
   EXPECT_FALSE(Utf8ToGbk("a\xF0\x9F\x98\x80").ok());  // an emoji
   EXPECT_FALSE(Utf8ToGbk("a\xFF").ok());              // not UTF-8
   EXPECT_EQ(Utf8ToGbk("a\xFF").error().kind, ErrorKind::kBadInput);
+  // Tag characters, which the C library's converter drops without a word.
+  EXPECT_FALSE(Utf8ToGbk("a\xF3\xA0\x80\x81" "b").ok());
+  EXPECT_FALSE(Utf8ToGbk("\xF3\xA0\x81\xBF").ok());
 }
 
 TEST(Utf8ToGbkReplacing, PutsAQuestionMarkForEachCharacterGbkLacks) {
   EXPECT_EQ(Utf8ToGbkReplacing("a\xF0\x9F\x98\x80\xE5\x9B\xBA"), "a?\xB9\xCC");
   EXPECT_EQ(Utf8ToGbkReplacing("a\xFF\xFE" "b"), "a??b");
   EXPECT_EQ(Utf8ToGbkReplacing("ab\xE5\x9B"), "ab??");  // cut short at the end
+  EXPECT_EQ(Utf8ToGbkReplacing("a\xF3\xA0\x80\x81\xE5\x9B\xBA\xF3\xA0\x81\xBF"), "a?\xB9\xCC?");
+  EXPECT_EQ(Utf8ToGbkReplacing("\xF3\xA0\x80\xFF"), "????");  // no tag character: a ? per invalid byte
 }
 
 TEST(GbkToUtf8, ShowsBytesThatDoNotDecodeAsReplacementCharacters) {
