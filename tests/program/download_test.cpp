@@ -1,61 +1,24 @@
 #include "program/download.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "program/chip_erase.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/hex_writer.h"
 #include "tests/support/scripted_chip.h"
+#include "tests/support/temp_dir.h"
 
 namespace corvel::program {
 namespace {
 
 using testing::Bytes;
 using testing::MakeFrame;
-
-// Files for one test, removed with it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/corvel-download-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string Write(const std::string& name, const std::string& text) const {
-    const std::string file = path_ + "/" + name;
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-  }
-
- private:
-  std::string path_;
-};
-
-// ":" records of `bytes` at 0, then the end record.
-std::string HexFile(const Bytes& bytes) {
-  std::string text;
-  char line[64];
-  for (size_t at = 0; at < bytes.size(); at += 16) {
-    const size_t n = std::min<size_t>(16, bytes.size() - at);
-    unsigned sum = static_cast<unsigned>(n + (at >> 8) + (at & 0xFF));
-    std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n), static_cast<unsigned>(at));
-    text += line;
-    for (size_t i = 0; i < n; ++i) {
-      std::snprintf(line, sizeof line, "%02X", bytes[at + i]);
-      text += line;
-      sum += bytes[at + i];
-    }
-    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    text += line;
-  }
-  return text + ":00000001FF\n";
-}
+using testing::HexText;
 
 // Every command answered 1 ms later, with status 0 unless a test says otherwise.
 struct DownloadFixture : testing::ConnectedLinkFixture {
@@ -68,16 +31,16 @@ struct DownloadFixture : testing::ConnectedLinkFixture {
   testing::ScriptedChip chip{host};
   link::Connection connection{link};
   Download download{link, connection};
-  TempDir dir;
+  testing::TempDir dir;
 };
 
 TEST(Download, RunsEverythingTickedInTheFixedOrder) {
   DownloadFixture f;
   DownloadChoice choice;
   choice.userDataPath = f.dir.Write("user.cfg", "01 02 03");
-  choice.bootPath = f.dir.Write("boot.hex", HexFile({9, 9}));
-  choice.appPath = f.dir.Write("app_v2.hex", HexFile(Bytes(300, 0xA5)));
-  choice.stackPath = f.dir.Write("stack.hex", HexFile({7}));
+  choice.bootPath = f.dir.Write("boot.hex", HexText({9, 9}));
+  choice.appPath = f.dir.Write("app_v2.hex", HexText(Bytes(300, 0xA5)));
+  choice.stackPath = f.dir.Write("stack.hex", HexText({7}));
   choice.access = true;
   choice.accessRecord = Bytes(28, 0xFF);
   choice.partition = true;
@@ -154,8 +117,8 @@ TEST(Download, AFailingStepEndsTheRun) {
     choice.partition = choice.access = true;
     choice.partitionRecord = Bytes(52, 1);
     choice.accessRecord = Bytes(28, 2);
-    choice.appPath = f.dir.Write("app.hex", HexFile({1, 2, 3}));
-    choice.bootPath = f.dir.Write("boot.hex", HexFile({4}));
+    choice.appPath = f.dir.Write("app.hex", HexText({1, 2, 3}));
+    choice.bootPath = f.dir.Write("boot.hex", HexText({4}));
     EXPECT_EQ(f.Run(choice), DownloadResult::kFailed) << row.name;
     EXPECT_EQ(f.chip.codes, row.codes) << row.name;
     EXPECT_EQ(f.sink.lines.empty() ? "" : f.sink.lines.back(), row.lastLine) << row.name;
@@ -163,9 +126,9 @@ TEST(Download, AFailingStepEndsTheRun) {
 }
 
 TEST(Download, BadInputIsReportedBeforeAnythingIsSent) {
-  TempDir dir;
-  const std::string good = dir.Write("good.hex", HexFile({1, 2, 3}));
-  std::string damaged = HexFile({1, 2, 3});
+  testing::TempDir dir;
+  const std::string good = dir.Write("good.hex", HexText({1, 2, 3}));
+  std::string damaged = HexText({1, 2, 3});
   damaged[9] = damaged[9] == '0' ? '1' : '0';  // one digit off: the checksum no longer matches
   struct Row {
     const char* name;
@@ -206,7 +169,7 @@ TEST(Download, AbortStopsAfterTheBlockInFlightAndStartsNothingNew) {
   std::vector<bool> running;
   f.download.onRunningChanged = [&](bool r) { running.push_back(r); };
   DownloadChoice choice;
-  choice.appPath = f.dir.Write("app.hex", HexFile(Bytes(10 * 256, 1)));
+  choice.appPath = f.dir.Write("app.hex", HexText(Bytes(10 * 256, 1)));
   choice.userDataPath = f.dir.Write("user.cfg", "0102");
   EXPECT_EQ(f.Run(choice), DownloadResult::kAborted);
   EXPECT_EQ(blocks, 3);
