@@ -94,19 +94,22 @@ TEST(Download, SpeedUpUsesTwiceTheRateAfterAHandshakeAt230400) {
 TEST(Download, AFailingStepEndsTheRun) {
   struct Row {
     const char* name;
-    std::map<uint8_t, int> status;
-    bool rateOk;
-    std::string lastLine;
+    std::map<uint8_t, int> status = {};
+    bool rateOk = true;
+    std::string lastLine = {};
     std::vector<uint8_t> codes;
   };
   const std::vector<Row> rows = {
-      {"rate refused", {{0x83, 1}}, true, "", {0x83}},
-      {"rate unanswered", {{0x83, testing::kSilent}}, true, "", {0x83}},
-      {"rate cannot be set", {}, false, "无法切换到波特率500000: rate refused", {0x83}},
-      {"partition erase refused", {{0x30, 1}}, true, "分区信息写入失败!", {0x83, 0x30}},
-      {"partition write refused", {{0x2C, 1}}, true, "分区信息写入失败!", {0x83, 0x30, 0x2C}},
-      {"access refused", {{0x22, 1}}, true, "控制访问信息写入失败!", {0x83, 0x30, 0x2C, 0x22}},
-      {"app transfer fails, boot not sent", {{0x23, 7}}, true, "分区信息无效!", {0x83, 0x30, 0x2C, 0x22, 0x20, 0x23}},
+      {.name = "rate refused", .status = {{0x83, 1}}, .codes = {0x83}},
+      {.name = "rate unanswered", .status = {{0x83, testing::kSilent}}, .codes = {0x83}},
+      {.name = "rate cannot be set", .rateOk = false, .lastLine = "无法切换到波特率500000: rate refused", .codes = {0x83}},
+      {.name = "partition erase refused", .status = {{0x30, 1}}, .lastLine = "分区信息写入失败!", .codes = {0x83, 0x30}},
+      {.name = "partition write refused", .status = {{0x2C, 1}}, .lastLine = "分区信息写入失败!",
+       .codes = {0x83, 0x30, 0x2C}},
+      {.name = "access refused", .status = {{0x22, 1}}, .lastLine = "控制访问信息写入失败!",
+       .codes = {0x83, 0x30, 0x2C, 0x22}},
+      {.name = "app transfer fails, boot not sent", .status = {{0x23, 7}}, .lastLine = "分区信息无效!",
+       .codes = {0x83, 0x30, 0x2C, 0x22, 0x20, 0x23}},
   };
   for (const auto& row : rows) {
     DownloadFixture f;

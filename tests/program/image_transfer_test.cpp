@@ -89,21 +89,27 @@ TEST(ImageTransfer, EmptyImageIsErasedAndRequestedOnly) {
 TEST(ImageTransfer, RefusalsAndSilences) {
   struct Row {
     const char* name;
-    std::map<uint8_t, int> status;
-    std::map<int, int> blockStatus;
+    std::map<uint8_t, int> status = {};
+    std::map<int, int> blockStatus = {};
     TransferResult result;
-    std::string lastLine;
+    std::string lastLine = {};
     size_t writes;
   };
+  using enum TransferResult;
+  using testing::kSilent;
   const std::vector<Row> rows = {
-      {"erase failed", {{0x20, 9}}, {}, TransferResult::kFailed, "擦除失败!", 1},
-      {"erase: partition invalid", {{0x20, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 1},
-      {"request: partition invalid", {{0x23, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 2},
-      {"request: too large", {{0x23, 1}}, {}, TransferResult::kFailed, "传输文件大小超出配置的flash大小，请重新划分分区参数", 2},
-      {"block refused", {}, {{2, 3}}, TransferResult::kFailed, "编程失败!", 4},
-      {"block unanswered", {}, {{1, -1}}, TransferResult::kFailed, "编程失败!", 3},
-      {"erase status 3 goes on", {{0x20, 3}}, {}, TransferResult::kOk, "", 5},
-      {"erase unanswered goes on", {{0x20, -1}}, {}, TransferResult::kOk, "", 5},
+      {.name = "erase failed", .status = {{0x20, 9}}, .result = kFailed, .lastLine = "擦除失败!", .writes = 1},
+      {.name = "erase: partition invalid", .status = {{0x20, 7}}, .result = kFailed, .lastLine = "分区信息无效!",
+       .writes = 1},
+      {.name = "request: partition invalid", .status = {{0x23, 7}}, .result = kFailed, .lastLine = "分区信息无效!",
+       .writes = 2},
+      {.name = "request: too large", .status = {{0x23, 1}}, .result = kFailed,
+       .lastLine = "传输文件大小超出配置的flash大小，请重新划分分区参数", .writes = 2},
+      {.name = "block refused", .blockStatus = {{2, 3}}, .result = kFailed, .lastLine = "编程失败!", .writes = 4},
+      {.name = "block unanswered", .blockStatus = {{1, kSilent}}, .result = kFailed, .lastLine = "编程失败!",
+       .writes = 3},
+      {.name = "erase status 3 goes on", .status = {{0x20, 3}}, .result = kOk, .writes = 5},
+      {.name = "erase unanswered goes on", .status = {{0x20, kSilent}}, .result = kOk, .writes = 5},
   };
   for (const auto& row : rows) {
     TransferFixture f;
