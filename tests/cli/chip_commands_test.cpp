@@ -11,7 +11,9 @@
 
 #include "link/crc16.h"
 #include "sim/pty_server.h"
+#include "tests/support/hex_writer.h"
 #include "tests/support/sim_chip.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
 
 namespace corvel::cli {
@@ -62,9 +64,8 @@ TEST(ChipCommands, InformationCommandsPrintTheirLinesBetweenConnectAndDisconnect
 
 TEST(ChipCommands, ReadPartWritesAFileThatLoadsBackToTheSameRecord) {
   SimChip chip;
-  char dir[] = "/tmp/corvel-cli-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string file = std::string(dir) + "/part.cfg";
+  testing::TempDir dir;
+  const std::string file = dir.Path("part.cfg");
   Tool read({"-p", chip.path, "read-part", "-o", file});
   EXPECT_EQ(read.Wait(), 0) << read.err();
   EXPECT_EQ(Lines(read.out()), (std::vector<std::string>{kConnected[0], kConnected[1], "芯片断开连接!"}));
@@ -80,26 +81,18 @@ TEST(ChipCommands, ReadPartWritesAFileThatLoadsBackToTheSameRecord) {
   Tool write({"-p", chip.path, "download", "--part", file});
   EXPECT_EQ(write.Wait(), 0) << write.err();
   EXPECT_EQ(record(), before);
-  std::remove(file.c_str());
-  rmdir(dir);
 }
 
 // A temporary folder with an application image of `size` bytes as Intel HEX.
 struct HexFixture {
   explicit HexFixture(size_t size) : image(size) {
-    char pattern[] = "/tmp/corvel-hex-XXXXXX";
-    dir = mkdtemp(pattern);
     uint32_t x = 12345;
     for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-    std::ofstream(dir + "/image.bin", std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                              static_cast<std::streamsize>(image.size()));
-    hex = dir + "/app100k.hex";
-    const std::string command = "objcopy -I binary -O ihex " + dir + "/image.bin " + hex;
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    hex = dir.Write("app100k.hex", testing::HexText(image));
   }
-  ~HexFixture() { std::system(("rm -rf '" + dir + "'").c_str()); }
+  testing::TempDir dir;
   std::vector<uint8_t> image;
-  std::string dir, hex;
+  std::string hex;
 };
 
 TEST(ChipCommands, DownloadedApplicationShowsInTheImageRecord) {

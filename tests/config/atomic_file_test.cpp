@@ -1,12 +1,13 @@
 #include "config/atomic_file.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/temp_dir.h"
 
 namespace corvel::config {
 namespace {
@@ -15,13 +16,6 @@ namespace fs = std::filesystem;
 
 class WriteFileAtomicallyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::path(::testing::TempDir()) / ("corvel_atomic_" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   static std::string Contents(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -31,7 +25,8 @@ class WriteFileAtomicallyTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
   }
 
-  fs::path folder_;
+  testing::TempDir dir_;
+  const fs::path folder_ = dir_.path();
 };
 
 TEST_F(WriteFileAtomicallyTest, CreatesAndReplacesLeavingNoTemporaryFile) {

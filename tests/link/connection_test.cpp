@@ -4,18 +4,17 @@
 
 #include <vector>
 
+#include "link/command_codes.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/scripted_chip.h"
 
 namespace corvel::link {
 namespace {
 
 using testing::Bytes;
 using testing::MakeFrame;
-using testing::MakeResponse;
 
 constexpr uint64_t kSecond = 1000000;
-
-bool IsBurst(const Bytes& w) { return w.size() == 148 && w[0] == 0xFF && w[147] == 0xAA; }
 
 // What the receiver does with bytes now, seen from outside: console text...
 bool TakesText(testing::LinkFixture& f) {
@@ -33,42 +32,23 @@ bool TakesFrames(testing::LinkFixture& f) {
   return f.link.AwaitDisconnectAck(0);
 }
 
-// A scripted boot loader: answers the n-th burst with the sync pattern, then
-// the handshake with `handshakeStatus` (or not at all).
+// Sync from the third burst on; handshake and disconnect answered 3 ms late.
 struct ConnectionFixture : testing::LinkFixture {
   ConnectionFixture() {
     connection.onStageChanged = [this](ConnectionStage s) { stages.push_back(s); };
-    host.onWrite = [this](const Bytes& w) {
-      if (IsBurst(w)) {
-        if (++bursts == syncAfterBursts) host.Reply(Bytes(8, 0x55), 1000);
-        return;
-      }
-      if (w.size() > 1 && w[1] == 0x11 && answerHandshake) host.Reply(MakeResponse(0x11, handshakeStatus), 3000);
-      if (w.size() > 1 && w[1] == 0x12 && answerDisconnect) host.Reply(MakeResponse(0x12, 0x00), 3000);
-    };
+    chip.syncFromBurst = 3;
+    chip.delay = 3000;
   }
 
-  std::vector<Bytes> FramesSent() const {
-    std::vector<Bytes> frames;
-    for (const auto& w : host.writes) {
-      if (!IsBurst(w)) frames.push_back(w);
-    }
-    return frames;
-  }
-
+  testing::ScriptedChip chip{host};
   Connection connection{link};
   std::vector<ConnectionStage> stages;
-  int bursts = 0;
-  int syncAfterBursts = 3;
-  bool answerHandshake = true;
-  bool answerDisconnect = true;
-  uint8_t handshakeStatus = 0x20;
 };
 
 TEST(Connection, AcceptedHandshakeConnects) {
   for (uint8_t status : {uint8_t{0x20}, uint8_t{0x30}}) {
     ConnectionFixture f;
-    f.handshakeStatus = status;
+    f.chip.status[cmd::kHandshake] = status;
     f.connection.StartAttempt(0xFFFFFFFF, 115200);
     EXPECT_EQ(f.connection.connectionState, status);
     EXPECT_EQ(f.connection.stage(), ConnectionStage::kConnected);
@@ -78,8 +58,8 @@ TEST(Connection, AcceptedHandshakeConnects) {
     EXPECT_EQ(f.stages, (std::vector<ConnectionStage>{ConnectionStage::kBursting, ConnectionStage::kHandshaking,
                                                       ConnectionStage::kConnected}));
     EXPECT_EQ(f.host.rts, (std::vector<bool>{true, false}));
-    EXPECT_EQ(f.bursts, 3);
-    const auto frames = f.FramesSent();
+    EXPECT_EQ(f.chip.bursts, 3);
+    const auto& frames = f.chip.frames;
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], MakeFrame(0x11, {0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(frames[1], MakeFrame(0x81, {0x00}));
@@ -91,7 +71,7 @@ TEST(Connection, AcceptedHandshakeConnects) {
 TEST(Connection, PasswordGoesLeastSignificantByteFirst) {
   ConnectionFixture f;
   f.connection.StartAttempt(0x5A6B7C8D, 115200);
-  EXPECT_EQ(f.FramesSent().at(0), MakeFrame(0x11, {0x8D, 0x7C, 0x6B, 0x5A}));
+  EXPECT_EQ(f.chip.frames.at(0), MakeFrame(0x11, {0x8D, 0x7C, 0x6B, 0x5A}));
 }
 
 TEST(Connection, RateClassFollowsThePortRate) {
@@ -114,13 +94,12 @@ TEST(Connection, RefusedOrUnansweredHandshakeDisconnectsAndReturnsToText) {
   };
   for (const Row& row : {Row{true, 0x00}, Row{false, 0}}) {
     ConnectionFixture f;
-    f.answerHandshake = row.answer;
-    f.handshakeStatus = row.status;
+    f.chip.status[cmd::kHandshake] = row.answer ? row.status : testing::kSilent;
     f.connection.StartAttempt(0, 115200);
     EXPECT_EQ(f.connection.connectionState, kNotConnected);
     EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
     EXPECT_EQ(f.sink.lines.back(), "芯片连接失败!");
-    EXPECT_EQ(f.FramesSent().back(), MakeFrame(0x12, {0x00}));
+    EXPECT_EQ(f.chip.frames.back(), MakeFrame(0x12, {0x00}));
     EXPECT_FALSE(f.log.FlushPaused());
     EXPECT_FALSE(f.link.AwaitSync(0));
     EXPECT_TRUE(TakesText(f));
@@ -129,38 +108,37 @@ TEST(Connection, RefusedOrUnansweredHandshakeDisconnectsAndReturnsToText) {
 
 TEST(Connection, UnansweredDisconnectWaitsOnlyUntilTheSecondChanges) {
   ConnectionFixture f;
-  f.handshakeStatus = 0x00;
-  f.answerDisconnect = false;
+  f.chip.status = {{cmd::kHandshake, 0x00}, {cmd::kDisconnect, testing::kSilent}};
   f.connection.StartAttempt(0, 115200);
   EXPECT_EQ(f.host.now % kSecond, 0u);  // ended on a whole second, at most one after the send
 }
 
 TEST(Connection, SyncTimeoutStopsLikeTheStopButtonAndSendsOnlyBursts) {
   ConnectionFixture f;
-  f.syncAfterBursts = -1;  // a silent chip
+  f.chip.syncFromBurst = 0;  // a silent chip
   const uint64_t start = f.host.now;
   f.connection.StartAttempt(0, 115200, 1 * kSecond);
   const uint64_t elapsed = f.host.now - start;
   EXPECT_GE(elapsed, 1 * kSecond);
   EXPECT_LT(elapsed, 1 * kSecond + 40000 + 10000);  // after the 40 ms reset pulse
-  EXPECT_TRUE(f.FramesSent().empty());
+  EXPECT_TRUE(f.chip.frames.empty());
   EXPECT_EQ(f.sink.lines.back(), "停止连接芯片!");
   EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
   EXPECT_FALSE(f.log.FlushPaused());
   EXPECT_TRUE(TakesText(f));
-  EXPECT_GT(f.bursts, 150);  // one burst per 5 ms wait
+  EXPECT_GT(f.chip.bursts, 150);  // one burst per 5 ms wait
 }
 
 TEST(Connection, StopFromInsideTheBurstLoop) {
   ConnectionFixture f;
-  f.syncAfterBursts = -1;
-  f.host.onWrite = [&](const Bytes& w) {
-    if (IsBurst(w) && ++f.bursts == 5) f.connection.StopAttempt();  // a click handled inside the wait
+  f.chip.syncFromBurst = 0;
+  f.chip.onBurst = [&](int burst) {
+    if (burst == 5) f.connection.StopAttempt();  // a click handled inside the wait
   };
   f.connection.StartAttempt(0, 115200);
-  EXPECT_EQ(f.bursts, 5);
+  EXPECT_EQ(f.chip.bursts, 5);
   EXPECT_EQ(f.sink.lines.back(), "停止连接芯片!");
-  EXPECT_TRUE(f.FramesSent().empty());
+  EXPECT_TRUE(f.chip.frames.empty());
 }
 
 TEST(Connection, DisconnectSendsTheCommandAndGoesBackToText) {
@@ -169,7 +147,7 @@ TEST(Connection, DisconnectSendsTheCommandAndGoesBackToText) {
   ASSERT_TRUE(f.connection.IsConnected());
   f.connection.Disconnect();
   EXPECT_EQ(f.sink.lines.back(), "芯片断开连接!");
-  EXPECT_EQ(f.FramesSent().back(), MakeFrame(0x12, {0x00}));
+  EXPECT_EQ(f.chip.frames.back(), MakeFrame(0x12, {0x00}));
   EXPECT_EQ(f.connection.stage(), ConnectionStage::kIdle);
   EXPECT_FALSE(f.connection.IsConnected());
   EXPECT_TRUE(TakesText(f));
@@ -178,7 +156,7 @@ TEST(Connection, DisconnectSendsTheCommandAndGoesBackToText) {
   f.host.PumpMessages();
   f.host.now += kSecond;
   f.host.PumpMessages();
-  f.bursts = 0;
+  f.chip.bursts = 0;
   f.connection.StartAttempt(0, 115200);
   EXPECT_TRUE(f.connection.IsConnected());
 }

@@ -2,49 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "link/command_codes.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/scripted_chip.h"
 
 namespace corvel::program {
 namespace {
 
 using testing::Bytes;
-using testing::MakeResponse;
 
-// A scripted chip: OTP page 1, three image records and the identity answers.
+// OTP page 1, three image records and the identity answers.
 struct InfoFixture : testing::ConnectedLinkFixture {
-  InfoFixture() : otp(256, 0xEE) {
-    otp[0x48] = 0x78, otp[0x49] = 0x56, otp[0x4A] = 0x34, otp[0x4B] = 0x12;
-    records[0x400] = {0xD4, 0x2D, 0x91, 0xD3, 0x34, 0x12, 0, 0, 0x00, 0x20, 0x03, 0x00, 'A', 'P', 0, 'X'};
-    records[0x300] = Bytes(16, 0xFF);
-    records[0x200] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    host.onWrite = [this](const Bytes& w) {
-      const uint8_t code = w[1];
-      if (refuse.count(code)) {
-        if (refuse[code] >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(refuse[code])), 500);
-        return;
-      }
-      Bytes data;
-      if (code == 0x26) {
-        const size_t length = w[5] | w[6] << 8;
-        const size_t address = w[7] | w[8] << 8;
-        data.assign(otp.begin() + static_cast<long>(address), otp.begin() + static_cast<long>(address + length));
-      } else if (code == 0x15) {
-        data = {0x01, 0x00, 0x83, 0x09};
-      } else if (code == 0x13) {
-        data = {1, 2};
-      } else if (code == 0x2D) {
-        data = records[w[4] | w[5] << 8 | w[6] << 16];
-      }
-      host.Reply(MakeResponse(code, 0x00, data), 500);
-    };
+  InfoFixture() {
+    chip.otp[1].Write(0, Bytes(256, 0xEE));
+    chip.otp[1].Write(0x48, {0x78, 0x56, 0x34, 0x12});
+    chip.flash.Write(0x400, {0xD4, 0x2D, 0x91, 0xD3, 0x34, 0x12, 0, 0, 0x00, 0x20, 0x03, 0x00, 'A', 'P', 0, 'X'});
+    chip.flash.Write(0x300, Bytes(16, 0xFF));
+    chip.flash.Write(0x200, Bytes(16, 0x00));
+    chip.data = {{link::cmd::kChipId, {0x01, 0x00, 0x83, 0x09}}, {link::cmd::kBootVersion, {1, 2}}};
+    chip.delay = 500;
   }
-  Bytes otp;
-  std::map<uint32_t, Bytes> records;
-  std::map<uint8_t, int> refuse;  // code -> status, -1 silent
+  testing::ScriptedChip chip{host};
 };
 
 TEST(DeviceInfo, ChipInfoLines) {
@@ -73,7 +54,7 @@ TEST(DeviceInfo, ChipInfoLines) {
 
 TEST(DeviceInfo, FailedStepsAreSkippedAndTheRestRun) {
   InfoFixture f;
-  f.refuse = {{0x26, 0x05}, {0x13, -1}};
+  f.chip.status = {{0x26, 0x05}, {0x13, testing::kSilent}};
   EXPECT_FALSE(ReadChipInfo(f.link));
   ASSERT_GE(f.sink.lines.size(), 3u);
   EXPECT_EQ(f.sink.lines[0], "芯片信息如下：");
@@ -84,7 +65,7 @@ TEST(DeviceInfo, FailedStepsAreSkippedAndTheRestRun) {
 
 TEST(DeviceInfo, FactoryDumpAndMac) {
   InfoFixture f;
-  for (size_t i = 0; i < 8; ++i) f.otp[i] = static_cast<uint8_t>(i);
+  f.chip.otp[1].Write(0, {0, 1, 2, 3, 4, 5, 6, 7});
   EXPECT_TRUE(ReadFactoryInfo(f.link));
   ASSERT_EQ(f.sink.lines.size(), 65u);
   EXPECT_EQ(f.sink.lines[0], "出厂信息如下：");
@@ -93,7 +74,7 @@ TEST(DeviceInfo, FactoryDumpAndMac) {
   EXPECT_EQ(f.sink.lines[19], "78 56 34 12 ");
 
   f.sink.lines.clear();
-  f.otp[0x4B] = 0x02;  // leading zero digits stay
+  f.chip.otp[1].Write(0x4B, {0x02});  // leading zero digits stay
   EXPECT_TRUE(ReadMac(f.link));
   EXPECT_EQ(f.sink.lines, (std::vector<std::string>{"蓝牙MAC：0x2B8002345678"}));
   EXPECT_EQ(f.host.writes.back(), testing::MakeFrame(0x26, {0x01, 0x04, 0x00, 0x48, 0x00, 0x00, 0x00}));
@@ -101,13 +82,13 @@ TEST(DeviceInfo, FactoryDumpAndMac) {
 
 TEST(DeviceInfo, RefusedOrShortAnswers) {
   InfoFixture f;
-  f.refuse = {{0x26, 0x01}};
+  f.chip.status = {{0x26, 0x01}};
   EXPECT_FALSE(ReadFactoryInfo(f.link));
   EXPECT_FALSE(ReadMac(f.link));
   EXPECT_EQ(f.sink.lines, (std::vector<std::string>{"读取OTP失败!"}));
 
   InfoFixture shortAnswer;
-  shortAnswer.host.onWrite = [&](const Bytes& w) { shortAnswer.host.Reply(MakeResponse(w[1], 0x00, {0x11, 0x22}), 500); };
+  shortAnswer.chip.data[0x26] = {0x11, 0x22};
   EXPECT_FALSE(ReadMac(shortAnswer.link));  // two bytes where four were asked for: never read stale ones
   EXPECT_TRUE(shortAnswer.sink.lines.empty());
 }

@@ -1,29 +1,19 @@
 // Large HEX files as the usual tool chain writes them, read back byte for byte.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "program/hex_reader.h"
+#include "tests/support/temp_dir.h"
 
 namespace corvel::program {
 namespace {
 
-namespace fs = std::filesystem;
-
 class HexFromObjcopy : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::path(::testing::TempDir()) / ("corvel_hex_" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // Writes `size` bytes of a fixed pattern and converts them with objcopy,
   // placed at `address`. Returns the HEX file's path.
   std::string MakeHex(size_t size, uint32_t address, std::vector<uint8_t>& bytes) {
@@ -33,14 +23,12 @@ class HexFromObjcopy : public ::testing::Test {
       state = state * 1103515245u + 12345u;
       b = static_cast<uint8_t>(state >> 24);
     }
-    const fs::path bin = folder_ / "image.bin";
-    const fs::path hex = folder_ / "image.hex";
-    std::ofstream(bin, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+    const std::string bin = folder_.Write("image.bin", std::string(bytes.begin(), bytes.end()));
+    const std::string hex = folder_.Path("image.hex");
     const std::string command = std::string(CORVEL_OBJCOPY) + " -I binary -O ihex --change-addresses " +
-                                std::to_string(address) + " '" + bin.string() + "' '" + hex.string() + "'";
+                                std::to_string(address) + " '" + bin + "' '" + hex + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return hex.string();
+    return hex;
   }
 
   static std::string ReadText(const std::string& path) {
@@ -48,7 +36,7 @@ class HexFromObjcopy : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  fs::path folder_;
+  testing::TempDir folder_;
 };
 
 TEST_F(HexFromObjcopy, BelowOneMiBWithSegmentRecords) {

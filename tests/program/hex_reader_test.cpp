@@ -2,36 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/support/hex_writer.h"
 
 namespace corvel::program {
 namespace {
 
-// One record with a correct checksum, e.g. Record(0x00, 0x1000, {1, 2}).
-std::string Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (const uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
-  bytes.push_back(static_cast<uint8_t>(0x100 - sum));
-  std::string line = ":";
-  char digits[3];
-  for (const uint8_t b : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", b);
-    line += digits;
-  }
-  return line + "\n";
-}
+using testing::HexRecord;
 
-std::string Data(uint16_t address, const std::vector<uint8_t>& data) { return Record(0x00, address, data); }
-std::string Linear(uint16_t upper) { return Record(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)}); }
-std::string Segment(uint16_t segment) {
-  return Record(0x02, 0, {static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment)});
+std::string Data(uint16_t address, const std::vector<uint8_t>& data) { return HexRecord(0x00, address, data); }
+std::string Linear(uint16_t upper) {
+  return HexRecord(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
 }
-const std::string kEof = ":00000001FF\n";
+std::string Segment(uint16_t segment) {
+  return HexRecord(0x02, 0, {static_cast<uint8_t>(segment >> 8), static_cast<uint8_t>(segment)});
+}
+const std::string& kEof = testing::kHexEndRecord;
 const std::string kNotes = "notes on top\n\n  ";
 const std::string kEmptyLine = "\n";
 
@@ -67,11 +55,12 @@ TEST(ReadHexImage, PlacesRecordsByAddress) {
       {"segment address records", Segment(0x1000) + Data(0x0010, {5}) + Segment(0x1001) + Data(0x0001, {6}) + kEof,
        {5, 6}},
       {"start address records are ignored",
-       Record(0x03, 0, {0, 0, 0, 0}) + Record(0x05, 0, {1, 2, 3, 4}) + Data(0, {7}) + kEof, {7}},
+       HexRecord(0x03, 0, {0, 0, 0, 0}) + HexRecord(0x05, 0, {1, 2, 3, 4}) + Data(0, {7}) + kEof, {7}},
       {"lines without a colon and text before it are skipped",
        kNotes + Data(0, {1}) + "  \t" + Data(1, {2}) + kEof, {1, 2}},
       {"CR LF and CR line ends", ":0100000001FE\r\n:0100010002FC\r:00000001FF", {1, 2}},
       {"nothing after the end-of-file record is read", Data(0, {1}) + kEof + ":zz\n" + Data(0, {2}), {1}},
+      {"the tests' own writer across a 64 KiB boundary", testing::HexText(Bytes(40, 1), 0x0800FFF0), Bytes(40, 1)},
   };
   for (const auto& c : cases) {
     auto image = ReadHexImage(c.text);
@@ -96,8 +85,8 @@ TEST(ReadHexImage, RefusesTheWholeFileNamingTheLine) {
       {"header cut short", ":0100\n" + kEof, "第1行: 记录不完整"},
       {"colon alone", ":\n" + kEof, "第1行: 记录不完整"},
       {"more digits than the byte count", ":0100000001FE00\n" + kEof, "第1行: 记录长度与字节数不符"},
-      {"unknown record type", Record(0x06, 0, {}) + kEof, "第1行: 未知的记录类型"},
-      {"address record of the wrong size", Record(0x04, 0, {1}) + kEof, "第1行: 地址记录长度错误"},
+      {"unknown record type", HexRecord(0x06, 0, {}) + kEof, "第1行: 未知的记录类型"},
+      {"address record of the wrong size", HexRecord(0x04, 0, {1}) + kEof, "第1行: 地址记录长度错误"},
       {"overlapping records", Data(0, {1, 2, 3}) + Data(0x10, {4}) + Data(2, {5}) + kEof,
        "第3行: 与第1行的数据重叠"},
       {"the same address twice", Data(0x20, {1}) + Data(0x20, {1}) + kEof, "第2行: 与第1行的数据重叠"},

@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "link/command_codes.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/scripted_chip.h"
 #include "text/hex_pairs.h"
 
 namespace corvel::program {
 namespace {
 
 using testing::Bytes;
-using testing::MakeResponse;
 
 std::string Hex(const Bytes& bytes) {
   std::string s;
@@ -21,39 +22,16 @@ std::string Hex(const Bytes& bytes) {
   return s;
 }
 
-// A scripted boot loader: a status per command code, a status (or silence)
-// per block number.
+// Blocks answered 2 ms late, everything else 1 ms.
 struct TransferFixture : testing::ConnectedLinkFixture {
-  TransferFixture() {
-    host.onWrite = [this](const Bytes& w) {
-      const uint8_t code = w[1];
-      if (code == 0x24) {
-        const int block = w[4] << 8 | w[5];
-        blocks.push_back(block);
-        if (onBlock) onBlock(block);
-        auto it = blockStatus.find(block);
-        if (it == blockStatus.end()) {
-          host.Reply(MakeResponse(0x24, 0x00), 2000);
-        } else if (it->second >= 0) {
-          host.Reply(MakeResponse(0x24, static_cast<uint8_t>(it->second)), 2000);
-        }
-        return;
-      }
-      auto it = status.find(code);
-      const int s = it == status.end() ? 0 : it->second;
-      if (s >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(s)), 1000);
-    };
-  }
+  TransferFixture() { chip.delays[link::cmd::kDataBlock] = 2000; }
 
   TransferResult Run(const Bytes& image, ImageType type = ImageType::kApplication) {
     return TransferImage(link, control, image.data(), static_cast<uint32_t>(image.size()), tag, type,
                          [this](int position, uint32_t, uint32_t) { positions.push_back(position); });
   }
 
-  std::map<uint8_t, int> status;      // -1: silent
-  std::map<int, int> blockStatus;     // -1: silent
-  std::function<void(int)> onBlock;
-  std::vector<int> blocks;
+  testing::ScriptedChip chip{host};
   std::vector<int> positions;
   TransferControl control;
   std::array<uint8_t, 4> tag{'A', '1', '2', '3'};
@@ -111,26 +89,32 @@ TEST(ImageTransfer, EmptyImageIsErasedAndRequestedOnly) {
 TEST(ImageTransfer, RefusalsAndSilences) {
   struct Row {
     const char* name;
-    std::map<uint8_t, int> status;
-    std::map<int, int> blockStatus;
+    std::map<uint8_t, int> status = {};
+    std::map<int, int> blockStatus = {};
     TransferResult result;
-    std::string lastLine;
+    std::string lastLine = {};
     size_t writes;
   };
+  using enum TransferResult;
+  using testing::kSilent;
   const std::vector<Row> rows = {
-      {"erase failed", {{0x20, 9}}, {}, TransferResult::kFailed, "擦除失败!", 1},
-      {"erase: partition invalid", {{0x20, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 1},
-      {"request: partition invalid", {{0x23, 7}}, {}, TransferResult::kFailed, "分区信息无效!", 2},
-      {"request: too large", {{0x23, 1}}, {}, TransferResult::kFailed, "传输文件大小超出配置的flash大小，请重新划分分区参数", 2},
-      {"block refused", {}, {{2, 3}}, TransferResult::kFailed, "编程失败!", 4},
-      {"block unanswered", {}, {{1, -1}}, TransferResult::kFailed, "编程失败!", 3},
-      {"erase status 3 goes on", {{0x20, 3}}, {}, TransferResult::kOk, "", 5},
-      {"erase unanswered goes on", {{0x20, -1}}, {}, TransferResult::kOk, "", 5},
+      {.name = "erase failed", .status = {{0x20, 9}}, .result = kFailed, .lastLine = "擦除失败!", .writes = 1},
+      {.name = "erase: partition invalid", .status = {{0x20, 7}}, .result = kFailed, .lastLine = "分区信息无效!",
+       .writes = 1},
+      {.name = "request: partition invalid", .status = {{0x23, 7}}, .result = kFailed, .lastLine = "分区信息无效!",
+       .writes = 2},
+      {.name = "request: too large", .status = {{0x23, 1}}, .result = kFailed,
+       .lastLine = "传输文件大小超出配置的flash大小，请重新划分分区参数", .writes = 2},
+      {.name = "block refused", .blockStatus = {{2, 3}}, .result = kFailed, .lastLine = "编程失败!", .writes = 4},
+      {.name = "block unanswered", .blockStatus = {{1, kSilent}}, .result = kFailed, .lastLine = "编程失败!",
+       .writes = 3},
+      {.name = "erase status 3 goes on", .status = {{0x20, 3}}, .result = kOk, .writes = 5},
+      {.name = "erase unanswered goes on", .status = {{0x20, kSilent}}, .result = kOk, .writes = 5},
   };
   for (const auto& row : rows) {
     TransferFixture f;
-    f.status = row.status;
-    f.blockStatus = row.blockStatus;
+    f.chip.status = row.status;
+    f.chip.blockStatus = row.blockStatus;
     EXPECT_EQ(f.Run(Bytes(600, 1)), row.result) << row.name;
     EXPECT_EQ(f.host.writes.size(), row.writes) << row.name;
     if (!row.lastLine.empty()) {
@@ -138,21 +122,22 @@ TEST(ImageTransfer, RefusalsAndSilences) {
     }
   }
   TransferFixture quiet;
-  quiet.status = {{0x20, 3}};
+  quiet.chip.status = {{0x20, 3}};
   ASSERT_EQ(quiet.Run(Bytes(10, 1)), TransferResult::kOk);
   EXPECT_EQ(quiet.sink.lines[2], "正在请求传输...");  // no line for the unknown erase status
 }
 
 TEST(ImageTransfer, AbortSendsNoBlockAfterTheOneInFlight) {
   TransferFixture f;
-  f.onBlock = [&](int block) {
-    if (block == 5) {  // the download button pressed while block 5 waits
+  // The download button pressed while block 5 waits.
+  f.chip.onCommand = [&](uint8_t code, const Bytes&) {
+    if (code == link::cmd::kDataBlock && f.chip.blocks.back() == 5) {
       f.control.remaining = 0;
       f.control.aborted = true;
     }
   };
   EXPECT_EQ(f.Run(Bytes(10 * 256, 7)), TransferResult::kAborted);
-  EXPECT_EQ(f.blocks, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(f.chip.blocks, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_NE(f.sink.lines.back(), "文件传输结束:编程成功!");
 }
 

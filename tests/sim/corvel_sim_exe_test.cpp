@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "tests/sim/sim_test_util.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -18,9 +19,8 @@ namespace {
 using namespace corvel::sim::testing;
 
 TEST(CorvelSim, PrintsTheDeviceAndServesAHandshake) {
-  char dir[] = "/tmp/corvel-sim-exe-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string link = std::string(dir) + "/ttyCORVEL";
+  corvel::testing::TempDir dir;
+  const std::string link = dir.Path("ttyCORVEL");
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
@@ -68,7 +68,6 @@ TEST(CorvelSim, PrintsTheDeviceAndServesAHandshake) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(lstat(link.c_str(), &st), 0);
   fclose(stdoutOfSim);
-  rmdir(dir);
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 
 #include "tests/sim/sim_test_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace corvel::sim {
 namespace {
@@ -164,12 +164,11 @@ TEST(PtyServer, ConsoleTextAtAnotherRateArrivesGarbled) {
 }
 
 TEST(PtyServer, ProgrammedImageSurvivesInTheStateFile) {
-  char dir[] = "/tmp/corvel-sim-state-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  corvel::testing::TempDir dir;
   SimOptions options = Options();
   options.pace = false;
-  options.stateFile = std::string(dir) + "/chip.state";
-  options.linkPath = std::string(dir) + "/ttyCORVEL";
+  options.stateFile = dir.Path("chip.state");
+  options.linkPath = dir.Path("ttyCORVEL");
   const Bytes image = TestImage(1500, 42);
   const uint16_t crc = link::Crc16(image.data(), static_cast<uint32_t>(image.size()));
   const uint32_t appAddr = PartitionRecord{}.AppAddr;
@@ -202,8 +201,6 @@ TEST(PtyServer, ProgrammedImageSurvivesInTheStateFile) {
   ASSERT_TRUE(flash);
   EXPECT_EQ(flash->data, Bytes(image.begin(), image.begin() + 1000));
   ASSERT_TRUE(second.Stop().ok());
-  unlink(options.stateFile.c_str());
-  rmdir(dir);
 }
 
 TEST(PtyServer, VanishingAdapterHangsUpTheToolsEnd) {

@@ -1,9 +1,7 @@
 // The simulator's smaller parts: faults as text, the garbled line, the burst
 // detector and the state file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 
 #include "sim/burst_detector.h"
@@ -12,6 +10,7 @@
 #include "sim/line_garble.h"
 #include "sim/state_file.h"
 #include "tests/sim/sim_test_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace corvel::sim {
 namespace {
@@ -91,9 +90,8 @@ TEST(StateFile, RoundTripAndRefusal) {
   memory.otpLocked[1] = true;
   memory.registers[0x40000010] = 0x1234;
 
-  char dir[] = "/tmp/corvel-sim-test-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/chip.state";
+  corvel::testing::TempDir dir;
+  const std::string path = dir.Path("chip.state");
   bool exists = true;
   ASSERT_TRUE(LoadStateFile(path, exists).ok());
   EXPECT_FALSE(exists);
@@ -118,9 +116,6 @@ TEST(StateFile, RoundTripAndRefusal) {
   const Result<ChipMemory> bad = LoadStateFile(path, exists);
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().kind, ErrorKind::kBadInput);
-
-  unlink(path.c_str());
-  rmdir(dir);
 }
 
 }  // namespace
