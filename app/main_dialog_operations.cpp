@@ -111,7 +111,7 @@ void MainDialog::TogglePort() {
     button(kOpenPortButton)->setText(kCloseCaption);
     button(kConnectButton)->setEnabled(true);
     ports->setEnabled(false);
-    if (connection_->connectionState != link::kNotConnected) SetPortButtons(true);
+    if (connection_->IsConnected()) SetPortButtons(true);
     logPane_->StartFlush(*log_);
     return;
   }

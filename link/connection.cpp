@@ -32,7 +32,7 @@ void Connection::SetStage(ConnectionStage stage) {
 void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t syncTimeoutMicros) {
   Host& host = link_.host();
   link_.log().PauseFlush();
-  connecting = 1;
+  connecting_ = true;
   link_.log().ClearLog();
   link_.log().AppendLog("正在连接芯片,请执行复位.....");
   link_.EnterSyncHunt();
@@ -44,7 +44,7 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
 
   const uint64_t started = host.NowMicros();
   bool synced = false;
-  while (connecting == 1) {
+  while (connecting_) {
     host.QueueBurst(kSyncBurst.data(), kSyncBurst.size());
     synced = link_.AwaitSync(kSyncBurstMicros);
     if (synced) break;
@@ -52,12 +52,12 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
       StopAttempt();
       break;
     }
-    if (syncTimeoutMicros != 0 && connecting == 1 && host.NowMicros() - started >= syncTimeoutMicros) {
+    if (syncTimeoutMicros != 0 && connecting_ && host.NowMicros() - started >= syncTimeoutMicros) {
       StopAttempt();
     }
   }
   // A stop clicked while the pattern arrived has already gone back to text.
-  if (!synced || connecting == 0) return;
+  if (!synced || !connecting_) return;
 
   SetStage(ConnectionStage::kHandshaking);
   host.SleepMicros(kSettleMicros);
@@ -72,9 +72,9 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
   const std::optional<Response> answer = link_.Await(kHandshakeTimeoutSeconds);
 
   if (answer && (answer->status == kHandshakeAccepted || answer->status == kHandshakeAcceptedAlt)) {
-    if (portBaudRate == 115200) rateClass = 0;
-    if (portBaudRate == 230400) rateClass = 1;
-    connectionState = answer->status;
+    if (portBaudRate == 115200) rateClass_ = 0;
+    if (portBaudRate == 230400) rateClass_ = 1;
+    connectionState_ = answer->status;
     link_.log().AppendLog("芯片连接成功!");
     SetStage(ConnectionStage::kConnected);
     const uint8_t zero = 0;
@@ -82,7 +82,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
     return;
   }
 
-  connectionState = kNotConnected;
+  connectionState_ = kNotConnected;
   link_.log().AppendLog("芯片连接失败!");
   link_.SendDisconnect();
   link_.AwaitDisconnectAck(kDisconnectTimeoutSeconds);
@@ -90,9 +90,9 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
 }
 
 void Connection::Disconnect() {
-  connecting = 0;
+  connecting_ = false;
   link_.log().AppendLog("芯片断开连接!");
-  connectionState = kNotConnected;
+  connectionState_ = kNotConnected;
   // Text mode first, so the boot loader's answer arrives as console text.
   link_.BackToText();
   link_.SendDisconnect();
@@ -100,7 +100,7 @@ void Connection::Disconnect() {
 }
 
 void Connection::StopAttempt() {
-  connecting = 0;
+  connecting_ = false;
   link_.log().AppendLog("停止连接芯片!");
   BackToText();
 }

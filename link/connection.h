@@ -35,11 +35,12 @@ class Connection {
   void Disconnect();
 
   ConnectionStage stage() const { return stage_; }
-  bool IsConnected() const { return connectionState != kNotConnected; }
-
-  uint8_t connectionState = kNotConnected;
-  uint8_t connecting = 0;
-  uint8_t rateClass = kRateClassUnknown;
+  bool IsConnected() const { return connectionState_ != kNotConnected; }
+  // The accepted handshake's status, or kNotConnected.
+  uint8_t connectionState() const { return connectionState_; }
+  // 0 after a handshake at 115200, 1 at 230400 (the chip then runs its UART
+  // at twice a rate it is asked to switch to); other rates leave it as it was.
+  uint8_t rateClass() const { return rateClass_; }
 
  private:
   void Handshake(uint32_t password, uint32_t portBaudRate);
@@ -48,6 +49,9 @@ class Connection {
 
   Link& link_;
   ConnectionStage stage_ = ConnectionStage::kIdle;
+  uint8_t connectionState_ = kNotConnected;
+  bool connecting_ = false;
+  uint8_t rateClass_ = kRateClassUnknown;
 };
 
 }  // namespace corvel::link

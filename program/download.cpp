@@ -105,7 +105,7 @@ bool Download::SwitchRate(uint32_t rate) {
   WriteLe32(payload, rate);
   if (!link::Succeeded(link_.Transact(link::cmd::kSetRate, payload, sizeof payload))) return false;
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
-  const uint32_t lineRate = connection_.rateClass == 1 ? 2 * rate : rate;
+  const uint32_t lineRate = connection_.rateClass() == 1 ? 2 * rate : rate;
   auto changed = link_.host().SetBaudRate(lineRate);
   if (!changed) {
     link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);

@@ -82,7 +82,11 @@ TEST(Download, RunsEverythingTickedInTheFixedOrder) {
 
 TEST(Download, SpeedUpUsesTwiceTheRateAfterAHandshakeAt230400) {
   DownloadFixture f;
-  f.connection.rateClass = 1;
+  f.chip.syncFromBurst = 1;
+  f.connection.StartAttempt(0, 230400);
+  ASSERT_TRUE(f.connection.IsConnected());
+  f.host.writes.clear();
+  f.sink.lines.clear();
   DownloadChoice choice;
   choice.speedUpRate = 500000;
   EXPECT_EQ(f.Run(choice), DownloadResult::kOk);
