@@ -115,6 +115,7 @@ void ChipModel::Answer(uint8_t code, std::vector<uint8_t>& out) {
     if (noise == link::kFrameStart) noise = 0x7E;
     out.push_back(noise);
   }
+  for (size_t i = 0; i < options_.faults.falseStarts; ++i) out.insert(out.end(), {link::kFrameStart, 0x00, 0x00});
   const size_t size = link::BuildFrame(code, answer_.data(), answer_.size(), frame_.data());
   if (options_.faults.badCrcFor[code]) frame_[size - 2] ^= 0x5A;
   if (onFrame) onFrame(false, frame_.data(), size);

@@ -71,6 +71,11 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     faults.noiseBytes = first;
     return {};
   }
+  if (kind == "false-start") {
+    if (!ParseNumber(arg, 1024, first)) return Bad(text, "N must be 0..1024");
+    faults.falseStarts = first;
+    return {};
+  }
   if (kind == "delay") {
     if (!ParseNumber(arg, 600000, first)) return Bad(text, "MS must be 0..600000");
     faults.answerDelayMicros = first * 1000;
@@ -81,7 +86,7 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     faults.vanishAfterFrames = static_cast<uint32_t>(first);
     return {};
   }
-  return Bad(text, "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, delay, vanish)");
+  return Bad(text, "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, false-start, delay, vanish)");
 }
 
 }  // namespace corvel::sim

@@ -30,6 +30,10 @@ struct Faults {
   // Bytes of line noise sent in front of every answer (never 0x81, so a host
   // that drops noise finds the frame that follows).
   size_t noiseBytes = 0;
+  // Stray starts sent in front of every answer, after the noise: 81 00 00
+  // each, which a careless receiver takes for the start of a 136-byte frame
+  // and so loses the answer behind it.
+  size_t falseStarts = 0;
   // Time between the last byte of a command and the first byte of its answer.
   // The model only carries it; whoever drives the line applies it.
   uint64_t answerDelayMicros = 0;
@@ -51,6 +55,7 @@ struct Faults {
 //   nak-block:K[=STATUS] refuse data block K (status 1 unless given)
 //   silent-block:K       leave data block K unanswered
 //   noise:N              N noise bytes before every answer
+//   false-start:N        N stray starts (81 00 00) before every answer
 //   delay:MS             wait MS milliseconds before every answer
 //   vanish:N             the adapter disappears after N frames
 // Numbers are decimal or 0x-prefixed hexadecimal.

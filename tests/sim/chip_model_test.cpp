@@ -421,20 +421,26 @@ TEST(ChipModel, InjectedFaults) {
 
 // The wiring other tests use: the link core over the fake host, answered by the model.
 TEST(ChipModel, ServesTheLinkCoreThroughTheFakeHost) {
-  corvel::testing::ConnectedLinkFixture fx;
-  ChipModel model(Connected());
-  Bytes out;
-  fx.host.onWrite = [&](const Bytes& b) {
-    out.clear();
-    model.Receive(b.data(), b.size(), out);
-    fx.host.Reply(out, 1000);
-  };
-  const uint8_t payload[] = {1, 4, 0, 0x48, 0, 0, 0};
-  const auto answer = fx.link.Transact(0x26, payload, sizeof payload, 4);
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->status, 0);
-  EXPECT_EQ(answer->data[0], 0x78);
-  EXPECT_EQ(answer->data[3], 0x12);
+  for (size_t falseStarts : {size_t{0}, size_t{3}}) {
+    SCOPED_TRACE(falseStarts);
+    corvel::testing::ConnectedLinkFixture fx;
+    ChipModel model(Connected());
+    // Stray starts on the line before each answer: the link still takes it.
+    model.faults().noiseBytes = 5;
+    model.faults().falseStarts = falseStarts;
+    Bytes out;
+    fx.host.onWrite = [&](const Bytes& b) {
+      out.clear();
+      model.Receive(b.data(), b.size(), out);
+      fx.host.Reply(out, 1000);
+    };
+    const uint8_t payload[] = {1, 4, 0, 0x48, 0, 0, 0};
+    const auto answer = fx.link.Transact(0x26, payload, sizeof payload, 4);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 0);
+    EXPECT_EQ(answer->data[0], 0x78);
+    EXPECT_EQ(answer->data[3], 0x12);
+  }
 }
 
 }  // namespace
