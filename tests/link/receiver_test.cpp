@@ -92,7 +92,7 @@ struct ReceiverRow {
   ReceiverState start;
   std::vector<Bytes> chunks;
   bool answered = false;
-  bool disconnectAcked = false;
+  bool ackedDisconnect = false;
   bool syncedAfter = false;
   int status = -1;   // -1: not checked
   Bytes data = {};   // the answer's data bytes
@@ -123,7 +123,7 @@ TEST(Receiver, ClassifiesWhatArrives) {
        .syncedAfter = true, .status = 0x20},
       {.name = "bad CRC raises nothing", .start = kFramed, .chunks = {{0x81, 0x11, 0x00, 0x01, 0x20, 0x7A, 0x41, 0x18}},
        .syncedAfter = true},
-      {.name = "disconnect answer", .start = kFramed, .chunks = {MakeFrame(0x12, {0x00})}, .disconnectAcked = true,
+      {.name = "disconnect answer", .start = kFramed, .chunks = {MakeFrame(0x12, {0x00})}, .ackedDisconnect = true,
        .syncedAfter = true},
       {.name = "unlisted 0x25 dropped", .start = kFramed, .chunks = {MakeFrame(0x25, {0x00})}, .syncedAfter = true},
       {.name = "unlisted 0x2E dropped", .start = kFramed, .chunks = {MakeFrame(0x2E, {0x00})}, .syncedAfter = true},
@@ -154,7 +154,7 @@ TEST(Receiver, ClassifiesWhatArrives) {
     f.log.FlushReceivedText();
     const auto answer = Held(f.link);
     EXPECT_EQ(answer.has_value(), row.answered) << row.name;
-    EXPECT_EQ(f.link.AwaitDisconnectAck(0), row.disconnectAcked) << row.name;
+    EXPECT_EQ(f.link.AwaitDisconnectAck(0), row.ackedDisconnect) << row.name;
     EXPECT_EQ(f.link.AwaitSync(0), row.syncedAfter) << row.name;
     if (answer && row.status >= 0) {
       EXPECT_EQ(answer->status, row.status) << row.name;
