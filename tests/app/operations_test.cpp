@@ -20,29 +20,18 @@
 #include "app/main_dialog.h"
 #include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
+#include "tests/support/hex_writer.h"
 
 namespace corvel::app {
 namespace {
 
 using testing::Bytes;
 
-// One Intel HEX data record per 16 bytes from address 0, then the end record.
+// `size` bytes counting up from 0 at address 0, as Intel HEX.
 QByteArray MakeHex(size_t size) {
-  QByteArray hex;
-  for (size_t at = 0; at < size; at += 16) {
-    const size_t n = std::min<size_t>(16, size - at);
-    uint8_t sum = static_cast<uint8_t>(n + (at >> 8) + (at & 0xFF));
-    QByteArray line = QByteArray(":") + QByteArray::number(static_cast<int>(n), 16).rightJustified(2, '0') +
-                      QByteArray::number(static_cast<int>(at), 16).rightJustified(4, '0') + "00";
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t b = static_cast<uint8_t>(at + i);
-      sum = static_cast<uint8_t>(sum + b);
-      line += QByteArray::number(b, 16).rightJustified(2, '0');
-    }
-    line += QByteArray::number(static_cast<uint8_t>(0x100 - sum) & 0xFF, 16).rightJustified(2, '0');
-    hex += line.toUpper() + "\n";
-  }
-  return hex + ":00000001FF\n";
+  Bytes pattern(size);
+  for (size_t i = 0; i < size; ++i) pattern[i] = static_cast<uint8_t>(i);
+  return QByteArray::fromStdString(testing::HexText(pattern));
 }
 
 class OperationsTest : public ::testing::Test {
@@ -61,7 +50,7 @@ class OperationsTest : public ::testing::Test {
   }
   std::vector<uint8_t> Codes() {
     std::vector<uint8_t> codes;
-    for (const Bytes& frame : port->frames) codes.push_back(frame[1]);
+    for (const Bytes& frame : port->chip.frames) codes.push_back(frame[1]);
     return codes;
   }
 
@@ -74,7 +63,7 @@ class OperationsTest : public ::testing::Test {
     OpenPort();
     dialog.button(1065)->click();
     ASSERT_EQ(Caption(1065), QStringLiteral("断开"));
-    port->frames.clear();
+    port->chip.frames.clear();
   }
   void ClickLater(int id, int ms = 30) {
     QTimer::singleShot(ms, &dialog, [this, id] { dialog.button(id)->click(); });
@@ -130,8 +119,8 @@ TEST_F(OperationsTest, ConnectThenDisconnect) {
   EXPECT_TRUE(Log().contains(QString::fromUtf8("正在连接芯片,请执行复位.....\n芯片连接成功!")));
   for (int id : kChipOperationIds) EXPECT_TRUE(Enabled(id)) << id;
   // The default password: the erased word, least significant byte first.
-  ASSERT_GE(port->frames.size(), 1u);
-  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x11, {0xFF, 0xFF, 0xFF, 0xFF}));
+  ASSERT_GE(port->chip.frames.size(), 1u);
+  EXPECT_EQ(port->chip.frames[0], testing::MakeFrame(0x11, {0xFF, 0xFF, 0xFF, 0xFF}));
 
   // Closing and re-opening the port keeps the chip's buttons.
   dialog.button(1066)->click();
@@ -139,7 +128,7 @@ TEST_F(OperationsTest, ConnectThenDisconnect) {
   dialog.button(1066)->click();
   for (int id : kPortButtonIds) EXPECT_TRUE(Enabled(id)) << id;
 
-  port->frames.clear();
+  port->chip.frames.clear();
   dialog.button(1065)->click();
   EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
   EXPECT_TRUE(Log().endsWith(QString::fromUtf8("芯片断开连接!\n")));
@@ -149,13 +138,10 @@ TEST_F(OperationsTest, ConnectThenDisconnect) {
 
 TEST_F(OperationsTest, PasswordTextAndARefusedHandshake) {
   OpenPort();
-  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
-    if (code == 0x11) return testing::MakeResponse(code, 0x00);
-    return std::nullopt;
-  };
+  port->chip.status[0x11] = 0x00;
   dialog.edit(1096)->setText(QStringLiteral("5A6B7C8D"));
   dialog.button(1065)->click();
-  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x11, {0x8D, 0x7C, 0x6B, 0x5A}));
+  EXPECT_EQ(port->chip.frames[0], testing::MakeFrame(0x11, {0x8D, 0x7C, 0x6B, 0x5A}));
   EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
   EXPECT_TRUE(Log().contains(QString::fromUtf8("芯片连接失败!")));
   EXPECT_FALSE(Enabled(1056));
@@ -163,12 +149,12 @@ TEST_F(OperationsTest, PasswordTextAndARefusedHandshake) {
 
 TEST_F(OperationsTest, StopWhileBursting) {
   OpenPort();
-  port->answerBursts = false;
+  port->chip.syncFromBurst = 0;
   ClickLater(1065);
   dialog.button(1065)->click();  // returns once the stop inside it has run
   EXPECT_EQ(Caption(1065), QStringLiteral("连接"));
-  EXPECT_GT(port->bursts, 0);
-  EXPECT_TRUE(port->frames.empty());
+  EXPECT_GT(port->chip.bursts, 0);
+  EXPECT_TRUE(port->chip.frames.empty());
   EXPECT_TRUE(Log().endsWith(QString::fromUtf8("停止连接芯片!\n")));
   EXPECT_FALSE(dialog.log().FlushPaused());
 
@@ -191,7 +177,7 @@ TEST_F(OperationsTest, DownloadTheApplication) {
   EXPECT_TRUE(Log().contains(QString::fromUtf8("文件传输结束:编程成功!\n下载耗时:")));
   // Erase, request, then three blocks for 600 bytes.
   EXPECT_EQ(Codes(), (std::vector<uint8_t>{0x20, 0x23, 0x24, 0x24, 0x24}));
-  EXPECT_EQ(port->frames[0], testing::MakeFrame(0x20, {0x04}));
+  EXPECT_EQ(port->chip.frames[0], testing::MakeFrame(0x20, {0x04}));
 }
 
 TEST_F(OperationsTest, DownloadRefusesBadInputsBeforeSendingAnything) {
@@ -205,7 +191,7 @@ TEST_F(OperationsTest, DownloadRefusesBadInputsBeforeSendingAnything) {
   dialog.checkBox(1090)->click();  // ticked, nothing loaded
   dialog.button(1073)->click();
   EXPECT_EQ(prompter.messages.size(), 2);
-  EXPECT_TRUE(port->frames.empty());
+  EXPECT_TRUE(port->chip.frames.empty());
   EXPECT_EQ(Caption(1073), QStringLiteral("download"));
 }
 
@@ -215,10 +201,7 @@ TEST_F(OperationsTest, SecondPressAbortsAndOtherChipButtonsWait) {
   prompter.fileNames.push_back(WriteFile(QStringLiteral("app.hex"), MakeHex(4096)));
   dialog.button(1067)->click();
   // The first block is not answered until the test has clicked around.
-  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
-    if (code == 0x24) return std::nullopt;
-    return testing::MakeResponse(code, 0x00);
-  };
+  port->chip.status[0x24] = testing::kSilent;
   QTimer::singleShot(30, &dialog, [this] {
     EXPECT_EQ(Caption(1073), QStringLiteral("下载中..."));
     dialog.button(1056)->click();  // ignored: a command is waiting
@@ -236,7 +219,7 @@ TEST_F(OperationsTest, SecondPressAbortsAndOtherChipButtonsWait) {
 
 TEST_F(OperationsTest, ClosingDuringAnOperationEndsItAndStopsThePort) {
   Connect();
-  port->script = [](uint8_t, const Bytes&) -> std::optional<Bytes> { return std::nullopt; };
+  port->chip.status[0x20] = testing::kSilent;
   QTimer::singleShot(30, &dialog, [this] { dialog.close(); });
   QElapsedTimer elapsed;
   elapsed.start();
@@ -251,9 +234,11 @@ TEST_F(OperationsTest, ReadARecordIntoItsFileAndLoadItBack) {
   Connect();
   Bytes record(52, 0xFF);
   record[0] = 0xD4, record[1] = 0x2D, record[2] = 0x91, record[3] = 0xD3;
-  port->script = [&](uint8_t code, const Bytes& payload) -> std::optional<Bytes> {
-    if (code == 0x2D && payload == Bytes{0, 0, 0, 0, 0x34, 0}) return testing::MakeResponse(code, 0, record);
-    return testing::MakeResponse(code, 0x01);
+  testing::ScriptedChip& chip = port->chip;
+  chip.data[0x2D] = record;
+  // Only the partition record's read succeeds; the access record's is refused.
+  chip.onCommand = [&chip](uint8_t code, const Bytes& payload) {
+    chip.status[code] = code == 0x2D && payload == Bytes{0, 0, 0, 0, 0x34, 0} ? 0x00 : 0x01;
   };
   dialog.button(1060)->click();
   ASSERT_EQ(prompter.opened.size(), 1);
@@ -324,19 +309,19 @@ TEST_F(OperationsTest, InformationAndEraseButtonsSendTheirCommands) {
       {1061, 0x20, "擦出flash成功!"}, {1062, 0x2D, "擦出flash成功"},
   };
   Connect();
-  port->script = [](uint8_t code, const Bytes& payload) -> std::optional<Bytes> {
-    if (code == 0x26 && payload.size() == 7 && payload[1] == 4) return testing::MakeResponse(code, 0, {0x78, 0x56, 0x34, 0x12});
-    if (code == 0x26) return testing::MakeResponse(code, 0, Bytes(256, 0));
-    if (code == 0x2D) return testing::MakeResponse(code, 0, Bytes(payload[4] + 256 * payload[5], 0));
-    return testing::MakeResponse(code, 0, Bytes(4, 0));
-  };
+  // OTP page 1 and the flash read as zeros, but for the MAC at 0x48.
+  testing::ScriptedChip& chip = port->chip;
+  chip.otp[1].Write(0, Bytes(256, 0));
+  chip.otp[1].Write(0x48, {0x78, 0x56, 0x34, 0x12});
+  chip.data[0x2D] = Bytes(256, 0);
+  chip.data[0x13] = chip.data[0x15] = Bytes(4, 0);  // boot version, chip id
   for (const Row& row : rows) {
     SCOPED_TRACE(row.button);
-    port->frames.clear();
+    port->chip.frames.clear();
     dialog.button(1035)->click();
     dialog.button(row.button)->click();
-    ASSERT_FALSE(port->frames.empty());
-    EXPECT_EQ(port->frames[0][1], row.firstCode);
+    ASSERT_FALSE(port->chip.frames.empty());
+    EXPECT_EQ(port->chip.frames[0][1], row.firstCode);
     EXPECT_TRUE(Log().contains(QString::fromUtf8(row.line))) << Log().left(200).toStdString();
   }
 }
@@ -355,14 +340,12 @@ TEST_F(OperationsTest, ExtensionAreaExecute) {
     dialog.combo(1005)->setCurrentIndex(index);
     emit dialog.combo(1005)->activated(index);
   };
-  port->script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
-    return testing::MakeResponse(code, 0, {0x78, 0x56, 0x34, 0x12});
-  };
+  port->chip.data[0x29] = {0x78, 0x56, 0x34, 0x12};
   // Read register: the value lands in the (disabled) data edit.
   choose(5);
   dialog.edit(1021)->setText(QStringLiteral("40000000"));
   dialog.button(1042)->click();
-  ASSERT_EQ(port->frames.size(), 1u);
+  ASSERT_EQ(port->chip.frames.size(), 1u);
   EXPECT_TRUE(dialog.edit(1022)->text().contains(QStringLiteral("12345678"), Qt::CaseInsensitive))
       << dialog.edit(1022)->text().toStdString();
 
@@ -370,19 +353,19 @@ TEST_F(OperationsTest, ExtensionAreaExecute) {
   prompter.fileNames.push_back(WriteFile(QStringLiteral("data.cfg"), "01 02 03"));
   choose(4);
   dialog.button(1041)->click();
-  port->frames.clear();
+  port->chip.frames.clear();
   dialog.button(1042)->click();
-  ASSERT_EQ(port->frames.size(), 1u);
+  ASSERT_EQ(port->chip.frames.size(), 1u);
   EXPECT_EQ(dialog.edit(1023)->text(), QStringLiteral("3"));
 
   // Lock OTP asks first; Cancel sends nothing.
   choose(9);
   dialog.combo(1006)->setCurrentIndex(0);
   prompter.confirmAnswer = false;
-  port->frames.clear();
+  port->chip.frames.clear();
   dialog.button(1042)->click();
   EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8("是否锁定OTP区域?")});
-  EXPECT_TRUE(port->frames.empty());
+  EXPECT_TRUE(port->chip.frames.empty());
 }
 
 }  // namespace

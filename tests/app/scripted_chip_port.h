@@ -1,7 +1,7 @@
 // A port with a scripted chip behind it, for the window's tests: each
-// command frame written gets the reply the script gives, handed to the link
-// through the event loop as a real port does; the sync burst is answered
-// with the sync pattern when the script says so. No wall-clock sleeps.
+// command frame and burst written gets the chip's answer, handed to the link
+// through the event loop as a real port does, without the chip's delay. No
+// wall-clock sleeps.
 #pragma once
 
 #include <QCoreApplication>
@@ -9,38 +9,29 @@
 #include <QTimer>
 
 #include <chrono>
-#include <functional>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/window_port.h"
 #include "link/host.h"
 #include "link/link.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/scripted_chip.h"
 
 namespace corvel::testing {
 
 class ScriptedChipPort : public QObject, public app::WindowPort, public link::Host {
  public:
-  // Reply to one command (code, payload); nullopt: no answer.
-  using Script = std::function<std::optional<Bytes>(uint8_t code, const Bytes& payload)>;
-
   ScriptedChipPort() {
     deadline_.setSingleShot(true);
-    script = [](uint8_t code, const Bytes&) -> std::optional<Bytes> {
-      if (code == 0x11) return MakeResponse(code, 0x20);
-      if (code == 0x81 || code == 0x12) return std::nullopt;
-      return MakeResponse(code, 0x00);
-    };
+    // Unanswered, so a disconnect adds no console text to the log the tests read.
+    chip.status[link::cmd::kDisconnect] = kSilent;
   }
 
-  Script script;
-  bool answerBursts = true;
+  ScriptedChip chip;
   bool openOk = true;
   std::vector<std::pair<std::string, uint32_t>> opens;
-  std::vector<Bytes> frames;  // every command frame written
-  int bursts = 0;
   int stops = 0;
   std::vector<uint32_t> rates;
 
@@ -64,22 +55,8 @@ class ScriptedChipPort : public QObject, public app::WindowPort, public link::Ho
     Post();
   }
 
-  bool QueueWrite(const uint8_t* data, size_t length) override {
-    if (!open_) return false;
-    Bytes frame(data, data + length);
-    frames.push_back(frame);
-    if (length >= link::kFrameOverhead && frame[0] == link::kFrameStart) {
-      const Bytes payload(frame.begin() + 4, frame.end() - 3);
-      if (auto reply = script(frame[1], payload)) Receive(*reply);
-    }
-    return true;
-  }
-  bool QueueBurst(const uint8_t*, size_t) override {
-    if (!open_) return false;
-    ++bursts;
-    if (answerBursts) Receive(Bytes(8, link::kSyncByte));
-    return true;
-  }
+  bool QueueWrite(const uint8_t* data, size_t length) override { return Answer(data, length); }
+  bool QueueBurst(const uint8_t* data, size_t length) override { return Answer(data, length); }
   void PumpMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
   void WaitUntil(uint64_t deadlineMicros) override {
     const uint64_t now = NowMicros();
@@ -100,6 +77,11 @@ class ScriptedChipPort : public QObject, public app::WindowPort, public link::Ho
   bool PortLost() override { return closing_; }
 
  private:
+  bool Answer(const uint8_t* data, size_t length) {
+    if (!open_) return false;
+    if (auto answer = chip.AnswerTo(Bytes(data, data + length))) Receive(answer->bytes);
+    return true;
+  }
   void Post() {
     if (posted_) return;
     posted_ = true;

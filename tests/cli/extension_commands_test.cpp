@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/pty_server.h"
 #include "tests/support/sim_chip.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
 
 namespace corvel::cli {
@@ -20,17 +19,6 @@ using Lines = std::vector<std::string>;
 using testing::Tool;
 
 using testing::SplitLines;
-
-// A load file for one test, removed afterwards.
-struct LoadFile {
-  explicit LoadFile(const std::string& text)
-      : path(::testing::TempDir() + "corvel_ext_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + ".cfg") {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  ~LoadFile() { std::remove(path.c_str()); }
-  static inline int counter = 0;
-  std::string path;
-};
 
 // One simulated chip kept across the commands of a test, answering at once.
 struct ExtensionChip : testing::SimChip {
@@ -58,8 +46,9 @@ struct ExtensionChip : testing::SimChip {
 
 TEST(ExtensionCommands, WriteFlashThenReadItBack) {
   ExtensionChip chip;
-  LoadFile file("01 02\nA0 FF\n");
-  EXPECT_EQ(chip.Run({"write-flash", "60000", file.path}, 0),
+  const testing::TempDir dir;
+  const std::string file = dir.Write("x.cfg", "01 02\nA0 FF\n");
+  EXPECT_EQ(chip.Run({"write-flash", "60000", file}, 0),
             (Lines{"写入FLASH!", "地址：0x0x60000", "大小：4Byte", "写入flash成功"}));
   EXPECT_EQ(chip.Run({"read-flash", "60000", "4"}, 0),
             (Lines{"读取FLASH!", "地址：0x0x60000", "大小：4Byte", "读取到的内容：01 02 A0 FF "}));
@@ -78,13 +67,14 @@ TEST(ExtensionCommands, WriteRegisterThenReadIt) {
 
 TEST(ExtensionCommands, OtpWriteReadLockThenTheLockedPageRefusesWrites) {
   ExtensionChip chip;
-  LoadFile file("C0FFEE");
-  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file.path}, 0),
+  const testing::TempDir dir;
+  const std::string file = dir.Write("x.cfg", "C0FFEE");
+  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file}, 0),
             (Lines{"写入OTP!", "写入OTP", "地址：0x0x10", "大小：3Byte", "写入OTP成功"}));
   EXPECT_EQ(chip.Run({"otp-read", "2", "0x10", "4"}, 0),
             (Lines{"读取OTP!", "页数：2", "地址：0x0x10", "长度: 4Byte", "读取到的内容：C0 FF EE FF "}));
   EXPECT_EQ(chip.Run({"otp-lock", "2", "--yes"}, 0), (Lines{"锁定OTP区域", "锁定OTP成功!"}));
-  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file.path}, 1),
+  EXPECT_EQ(chip.Run({"otp-write", "2", "10", file}, 1),
             (Lines{"写入OTP!", "写入OTP", "地址：0x0x10", "大小：3Byte", "写入OTP失败"}));
   EXPECT_EQ(chip.Run({"otp-erase", "2"}, 1), (Lines{"擦出OTP区域", "擦出OTP失败!"}));
   EXPECT_EQ(chip.Run({"otp-erase", "3"}, 0), (Lines{"擦出OTP区域", "擦出OTP成功!"}));
@@ -110,8 +100,9 @@ TEST(ExtensionCommands, FullEraseReportsItsTime) {
 // Refused inputs and a lock nobody confirmed: the lines on stdout, and not a
 // single byte reaches the chip.
 TEST(ExtensionCommands, RefusedInputsSendNothing) {
-  LoadFile empty(" \n");
-  LoadFile four("01020304");
+  const testing::TempDir dir;
+  const std::string empty = dir.Write("empty.cfg", " \n");
+  const std::string four = dir.Write("four.cfg", "01020304");
   struct Row {
     std::vector<std::string> args;
     int status;
@@ -122,12 +113,12 @@ TEST(ExtensionCommands, RefusedInputsSendNothing) {
       {{"page-erase", "0", "0x100"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}},
       {{"sector-erase", "0", "4097"}, 2, {"长度参数非法，请输入4096的整数倍且大于4096!"}},
       {{"read-flash", "0", "257"}, 2, {"长度参数非法，请在1-256输入!"}},
-      {{"write-flash", "0", empty.path}, 2, {"长度参数非法，请在1-256输入!"}},
+      {{"write-flash", "0", empty}, 2, {"长度参数非法，请在1-256输入!"}},
       {{"otp-read", "1", "201", "4"}, 2, {"OTP地址超出范围!"}},
       {{"otp-read", "4", "0", "4"}, 2, {"读取OTP!", "OTP 页数错误请在1-3输入!"}},
       {{"otp-read", "1", "0", "1017"}, 2, {"读取OTP!", "读取OTP长度参数非法，请在0-1016输入!"}},
-      {{"otp-write", "0", "0", four.path}, 2, {"写入OTP!", "OTP 页数错误请在1-3输入!"}},
-      {{"otp-write", "1", "0", empty.path}, 2, {"写入OTP!", "写入OTP长度参数非法，请在1-256输入!"}},
+      {{"otp-write", "0", "0", four}, 2, {"写入OTP!", "OTP 页数错误请在1-3输入!"}},
+      {{"otp-write", "1", "0", empty}, 2, {"写入OTP!", "写入OTP长度参数非法，请在1-256输入!"}},
       {{"otp-erase", "x"}, 2, {"擦出OTP区域", "OTP 页数错误请在1-3输入!"}},
       {{"otp-lock", "1"}, 1, {"锁定OTP区域"}},  // no terminal and no --yes: Cancel
   };

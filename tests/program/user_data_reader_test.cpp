@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include "tests/support/temp_dir.h"
 
 namespace corvel::program {
 namespace {
@@ -38,13 +37,12 @@ TEST(ReadUserDataImage, RefusesMoreThan8192KeptCharactersInsteadOfCutting) {
 }
 
 TEST(ReadUserDataImageFile, ReadsTheFileOrNamesIt) {
-  const std::string path = ::testing::TempDir() + "corvel_user_data_test.cfg";
-  std::ofstream(path, std::ios::binary) << "01 02\r\n0A\r\n";
-  auto image = ReadUserDataImageFile(path);
+  const testing::TempDir dir;
+  auto image = ReadUserDataImageFile(dir.Write("x.cfg", "01 02\r\n0A\r\n"));
   ASSERT_TRUE(image.ok()) << image.error().text;
   EXPECT_EQ(image->data, (std::vector<uint8_t>{0x01, 0x02, 0x0A}));
-  std::filesystem::remove(path);
 
+  const std::string path = dir.Path("missing.cfg");
   auto missing = ReadUserDataImageFile(path);
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.error().text.find(path), std::string::npos);

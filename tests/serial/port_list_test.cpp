@@ -1,10 +1,11 @@
 #include "serial/port_list.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/temp_dir.h"
 
 namespace corvel::serial {
 namespace {
@@ -13,13 +14,6 @@ namespace fs = std::filesystem;
 
 class PortListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/corvel-ports-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-  }
-  void TearDown() override { fs::remove_all(root); }
-
   // A tty in the fake sysfs; `device` gives it hardware, `type` is the uart
   // type file of the 8250 ports, `node` a node in the fake /dev.
   void AddTty(const std::string& name, bool device, const char* type, bool node) {
@@ -35,7 +29,8 @@ class PortListTest : public ::testing::Test {
   std::vector<std::string> List() { return ListPorts((root / "sys").string(), (root / "dev").string()); }
   std::string Dev(const std::string& name) { return (root / "dev" / name).string(); }
 
-  fs::path root;
+  const testing::TempDir folder;
+  const fs::path root{folder.path()};
 };
 
 TEST_F(PortListTest, ListsTtysWithHardwareSorted) {

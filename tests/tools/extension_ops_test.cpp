@@ -2,19 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/fake_host.h"
+#include "tests/support/scripted_chip.h"
 
 namespace corvel::tools {
 namespace {
 
 using testing::Bytes;
 using testing::MakeFrame;
-using testing::MakeResponse;
 using Lines = std::vector<std::string>;
 using O = ExtensionOption;
 
@@ -34,20 +32,9 @@ ExtensionInputs Loaded(ExtensionInputs in, size_t count, uint8_t first = 0) {
   return in;
 }
 
-// A scripted boot loader: per command code a status (-1: silent) and the
-// data that follow a success status.
+// The scripted boot loader answers each command half a millisecond later.
 struct ExtensionFixture : testing::ConnectedLinkFixture {
-  ExtensionFixture() {
-    host.onWrite = [this](const Bytes& w) {
-      const uint8_t code = w[1];
-      const int s = status.count(code) ? status[code] : 0;
-      Bytes answer = s == 0 ? data[code] : Bytes{};
-      // Reads are answered with no more than they ask for, as the boot loader does.
-      if (code == 0x2D) answer.resize(std::min<size_t>(answer.size(), w[8] | w[9] << 8));
-      if (code == 0x26) answer.resize(std::min<size_t>(answer.size(), w[5] | w[6] << 8));
-      if (s >= 0) host.Reply(MakeResponse(code, static_cast<uint8_t>(s), answer), delay);
-    };
-  }
+  ExtensionFixture() { chip.delay = 500; }
 
   ExtensionResult Run(const ExtensionInputs& in) {
     return RunExtensionOperation(link, in, [this] {
@@ -56,9 +43,7 @@ struct ExtensionFixture : testing::ConnectedLinkFixture {
     });
   }
 
-  std::map<uint8_t, int> status;
-  std::map<uint8_t, Bytes> data;
-  uint64_t delay = 500;
+  testing::ScriptedChip chip{host};
   bool confirmAnswer = true;
   int questions = 0;
 };
@@ -73,17 +58,33 @@ Lines CheckLines(const ExtensionInputs& in, ExtensionOutcome expected) {
 
 TEST(ExtensionFront, AddressAndDataTextsAreNormalisedThenReadAsHex) {
   struct Row {
-    std::string address, data;
+    std::string address;
+    std::string data;
     Lines lines;
     Bytes payload;
   };
   const Row rows[] = {
-      {"1000", "", {"写入寄存器!", "地址：0x0x1000", "值: 0x"}, {0x00, 0x10, 0, 0, 0, 0, 0, 0}},
-      {"0x1000", "0x12", {"写入寄存器!", "地址：0x0x1000", "值: 0x12"}, {0x00, 0x10, 0, 0, 0x12, 0, 0, 0}},
-      {"0X1000", "ab", {"写入寄存器!", "地址：0x0x0X1000", "值: 0xab"}, {0, 0, 0, 0, 0xAB, 0, 0, 0}},
-      {"", "123456789", {"写入寄存器!", "地址：0x0x", "值: 0x123456789"}, {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {.address = "1000",
+       .data = "",
+       .lines = {"写入寄存器!", "地址：0x0x1000", "值: 0x"},
+       .payload = {0x00, 0x10, 0, 0, 0, 0, 0, 0}},
+      {.address = "0x1000",
+       .data = "0x12",
+       .lines = {"写入寄存器!", "地址：0x0x1000", "值: 0x12"},
+       .payload = {0x00, 0x10, 0, 0, 0x12, 0, 0, 0}},
+      {.address = "0X1000",
+       .data = "ab",
+       .lines = {"写入寄存器!", "地址：0x0x0X1000", "值: 0xab"},
+       .payload = {0, 0, 0, 0, 0xAB, 0, 0, 0}},
+      {.address = "",
+       .data = "123456789",
+       .lines = {"写入寄存器!", "地址：0x0x", "值: 0x123456789"},
+       .payload = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
       // Normalisation puts "0x" in front of a blank or a sign, which then reads as 0.
-      {" 20", "-1", {"写入寄存器!", "地址：0x0x 20", "值: 0x-1"}, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {.address = " 20",
+       .data = "-1",
+       .lines = {"写入寄存器!", "地址：0x0x 20", "值: 0x-1"},
+       .payload = {0, 0, 0, 0, 0, 0, 0, 0}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.address + " / " + row.data);
@@ -116,37 +117,73 @@ TEST(ExtensionOperations, EachOptionOnSuccess) {
     ExtensionInputs in;
     uint8_t code;
     Bytes payload;
-    Bytes answer;
+    Bytes answer = {};
     Lines lines;
   };
   const Row rows[] = {
-      {"page erase", In(O::kPageErase, "1000", "512"), 0x2B, {0x00, 0x10, 0, 0, 0x00, 0x02}, {},
-       {"页擦出FLASH!", "地址：0x0x1000", "大小：512Byte", "擦出flash成功"}},
-      {"page erase 65792", In(O::kPageErase, "0", "65792"), 0x2B, {0, 0, 0, 0, 0x00, 0x01}, {},
-       {"页擦出FLASH!", "地址：0x0x0", "大小：65792Byte", "擦出flash成功"}},
-      {"sector erase", In(O::kSectorErase, "0x3000", "8192"), 0x30, {0x00, 0x30, 0, 0, 0x00, 0x20}, {},
-       {"块擦出FLASH!", "地址：0x0x3000", "大小：8192Byte", "擦出flash成功"}},
-      {"read flash", In(O::kReadFlash, "60000", "4"), 0x2D, {0x00, 0x00, 0x06, 0, 0x04, 0x00}, {0xDE, 0xAD, 0x0B, 0xEF},
-       {"读取FLASH!", "地址：0x0x60000", "大小：4Byte", "读取到的内容：DE AD 0B EF "}},
-      {"write flash", Loaded(In(O::kWriteFlash, "60000", "999"), 3, 0xA0), 0x2C,
-       {0x00, 0x00, 0x06, 0, 0x03, 0x00, 0xA0, 0xA1, 0xA2}, {},
-       {"写入FLASH!", "地址：0x0x60000", "大小：3Byte", "写入flash成功"}},
-      {"read register", In(O::kReadRegister, "40000010"), 0x29, {0x10, 0, 0, 0x40}, {0xD4, 0x2D, 0x91, 0xD3},
-       {"读取寄存器!", "地址：0x0x40000010"}},
-      {"read otp", In(O::kReadOtp, "0x48", "4", "", 0), 0x26, {0x01, 0x04, 0x00, 0x48, 0, 0, 0}, {1, 2, 3, 4},
-       {"读取OTP!", "页数：1", "地址：0x0x48", "长度: 4Byte", "读取到的内容：01 02 03 04 "}},
-      {"read otp length 0", In(O::kReadOtp, "0", "0", "", 2), 0x26, {0x03, 0, 0, 0, 0, 0, 0}, {},
-       {"读取OTP!", "页数：3", "地址：0x0x0", "长度: 0Byte", "读取到的内容："}},
-      {"write otp", Loaded(In(O::kWriteOtp, "200", "", "", 1), 2, 0x55), 0x27,
-       {0x02, 0x02, 0x00, 0x00, 0x02, 0, 0, 0x55, 0x56}, {},
-       {"写入OTP!", "写入OTP", "地址：0x0x200", "大小：2Byte", "写入OTP成功"}},
-      {"lock otp", In(O::kLockOtp, "zz", "x", "y", 1), 0x28, {0x02}, {}, {"锁定OTP区域", "锁定OTP成功!"}},
-      {"erase otp", In(O::kEraseOtp, "", "", "", 2), 0x2F, {0x03}, {}, {"擦出OTP区域", "擦出OTP成功!"}},
+      {.name = "page erase",
+       .in = In(O::kPageErase, "1000", "512"),
+       .code = 0x2B,
+       .payload = {0x00, 0x10, 0, 0, 0x00, 0x02},
+       .lines = {"页擦出FLASH!", "地址：0x0x1000", "大小：512Byte", "擦出flash成功"}},
+      {.name = "page erase 65792",
+       .in = In(O::kPageErase, "0", "65792"),
+       .code = 0x2B,
+       .payload = {0, 0, 0, 0, 0x00, 0x01},
+       .lines = {"页擦出FLASH!", "地址：0x0x0", "大小：65792Byte", "擦出flash成功"}},
+      {.name = "sector erase",
+       .in = In(O::kSectorErase, "0x3000", "8192"),
+       .code = 0x30,
+       .payload = {0x00, 0x30, 0, 0, 0x00, 0x20},
+       .lines = {"块擦出FLASH!", "地址：0x0x3000", "大小：8192Byte", "擦出flash成功"}},
+      {.name = "read flash",
+       .in = In(O::kReadFlash, "60000", "4"),
+       .code = 0x2D,
+       .payload = {0x00, 0x00, 0x06, 0, 0x04, 0x00},
+       .answer = {0xDE, 0xAD, 0x0B, 0xEF},
+       .lines = {"读取FLASH!", "地址：0x0x60000", "大小：4Byte", "读取到的内容：DE AD 0B EF "}},
+      {.name = "write flash",
+       .in = Loaded(In(O::kWriteFlash, "60000", "999"), 3, 0xA0),
+       .code = 0x2C,
+       .payload = {0x00, 0x00, 0x06, 0, 0x03, 0x00, 0xA0, 0xA1, 0xA2},
+       .lines = {"写入FLASH!", "地址：0x0x60000", "大小：3Byte", "写入flash成功"}},
+      {.name = "read register",
+       .in = In(O::kReadRegister, "40000010"),
+       .code = 0x29,
+       .payload = {0x10, 0, 0, 0x40},
+       .answer = {0xD4, 0x2D, 0x91, 0xD3},
+       .lines = {"读取寄存器!", "地址：0x0x40000010"}},
+      {.name = "read otp",
+       .in = In(O::kReadOtp, "0x48", "4", "", 0),
+       .code = 0x26,
+       .payload = {0x01, 0x04, 0x00, 0x48, 0, 0, 0},
+       .answer = {1, 2, 3, 4},
+       .lines = {"读取OTP!", "页数：1", "地址：0x0x48", "长度: 4Byte", "读取到的内容：01 02 03 04 "}},
+      {.name = "read otp length 0",
+       .in = In(O::kReadOtp, "0", "0", "", 2),
+       .code = 0x26,
+       .payload = {0x03, 0, 0, 0, 0, 0, 0},
+       .lines = {"读取OTP!", "页数：3", "地址：0x0x0", "长度: 0Byte", "读取到的内容："}},
+      {.name = "write otp",
+       .in = Loaded(In(O::kWriteOtp, "200", "", "", 1), 2, 0x55),
+       .code = 0x27,
+       .payload = {0x02, 0x02, 0x00, 0x00, 0x02, 0, 0, 0x55, 0x56},
+       .lines = {"写入OTP!", "写入OTP", "地址：0x0x200", "大小：2Byte", "写入OTP成功"}},
+      {.name = "lock otp",
+       .in = In(O::kLockOtp, "zz", "x", "y", 1),
+       .code = 0x28,
+       .payload = {0x02},
+       .lines = {"锁定OTP区域", "锁定OTP成功!"}},
+      {.name = "erase otp",
+       .in = In(O::kEraseOtp, "", "", "", 2),
+       .code = 0x2F,
+       .payload = {0x03},
+       .lines = {"擦出OTP区域", "擦出OTP成功!"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ExtensionFixture f;
-    f.data[row.code] = row.answer;
+    f.chip.data[row.code] = row.answer;
     const ExtensionResult result = f.Run(row.in);
     EXPECT_EQ(result.outcome, ExtensionOutcome::kDone);
     EXPECT_EQ(f.sink.lines, row.lines);
@@ -241,8 +278,8 @@ TEST(ExtensionOperations, BoundsThatPass) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ExtensionFixture f;
-    f.data[0x2D] = Bytes(256, 0x11);
-    f.data[0x26] = Bytes(1016, 0x22);
+    f.chip.data[0x2D] = Bytes(256, 0x11);
+    f.chip.data[0x26] = Bytes(1016, 0x22);
     EXPECT_EQ(f.Run(row.in).outcome, ExtensionOutcome::kDone);
     ASSERT_EQ(f.host.writes.size(), 1u);
     EXPECT_EQ(f.host.writes[0].size(), row.payloadSize + link::kFrameOverhead);
@@ -258,26 +295,44 @@ TEST(ExtensionOperations, RefusedOrUnansweredCommands) {
     Lines lines;
   };
   const Row rows[] = {
-      {"full erase", In(O::kFullErase), 0x20, {"正在全片擦出flash..."}},
-      {"page erase", In(O::kPageErase, "0", "256"), 0x2B, {"页擦出FLASH!", "地址：0x0x0", "大小：256Byte", "擦出falsh失败"}},
-      {"sector erase", In(O::kSectorErase, "0", "4096"), 0x30,
-       {"块擦出FLASH!", "地址：0x0x0", "大小：4096Byte", "擦出falsh失败"}},
-      {"read flash", In(O::kReadFlash, "0", "4"), 0x2D, {"读取FLASH!", "地址：0x0x0", "大小：4Byte", "读取失败!"}},
-      {"write flash", Loaded(In(O::kWriteFlash, "0"), 1), 0x2C,
-       {"写入FLASH!", "地址：0x0x0", "大小：1Byte", "写入falsh失败"}},
-      {"read register", In(O::kReadRegister, "0"), 0x29, {"读取寄存器!", "地址：0x0x0"}},
-      {"write register", In(O::kWriteRegister, "0", "", "1"), 0x2A, {"写入寄存器!", "地址：0x0x0", "值: 0x1"}},
-      {"read otp", In(O::kReadOtp, "0", "4", "", 0), 0x26, {"读取OTP!", "页数：1", "地址：0x0x0", "长度: 4Byte"}},
-      {"write otp", Loaded(In(O::kWriteOtp, "0", "", "", 0), 1), 0x27,
-       {"写入OTP!", "写入OTP", "地址：0x0x0", "大小：1Byte", "写入OTP失败"}},
-      {"lock otp", In(O::kLockOtp, "", "", "", 0), 0x28, {"锁定OTP区域", "锁定OTP失败!"}},
-      {"erase otp", In(O::kEraseOtp, "", "", "", 0), 0x2F, {"擦出OTP区域", "擦出OTP失败!"}},
+      {.name = "full erase", .in = In(O::kFullErase), .code = 0x20, .lines = {"正在全片擦出flash..."}},
+      {.name = "page erase",
+       .in = In(O::kPageErase, "0", "256"),
+       .code = 0x2B,
+       .lines = {"页擦出FLASH!", "地址：0x0x0", "大小：256Byte", "擦出falsh失败"}},
+      {.name = "sector erase",
+       .in = In(O::kSectorErase, "0", "4096"),
+       .code = 0x30,
+       .lines = {"块擦出FLASH!", "地址：0x0x0", "大小：4096Byte", "擦出falsh失败"}},
+      {.name = "read flash",
+       .in = In(O::kReadFlash, "0", "4"),
+       .code = 0x2D,
+       .lines = {"读取FLASH!", "地址：0x0x0", "大小：4Byte", "读取失败!"}},
+      {.name = "write flash",
+       .in = Loaded(In(O::kWriteFlash, "0"), 1),
+       .code = 0x2C,
+       .lines = {"写入FLASH!", "地址：0x0x0", "大小：1Byte", "写入falsh失败"}},
+      {.name = "read register", .in = In(O::kReadRegister, "0"), .code = 0x29, .lines = {"读取寄存器!", "地址：0x0x0"}},
+      {.name = "write register",
+       .in = In(O::kWriteRegister, "0", "", "1"),
+       .code = 0x2A,
+       .lines = {"写入寄存器!", "地址：0x0x0", "值: 0x1"}},
+      {.name = "read otp",
+       .in = In(O::kReadOtp, "0", "4", "", 0),
+       .code = 0x26,
+       .lines = {"读取OTP!", "页数：1", "地址：0x0x0", "长度: 4Byte"}},
+      {.name = "write otp",
+       .in = Loaded(In(O::kWriteOtp, "0", "", "", 0), 1),
+       .code = 0x27,
+       .lines = {"写入OTP!", "写入OTP", "地址：0x0x0", "大小：1Byte", "写入OTP失败"}},
+      {.name = "lock otp", .in = In(O::kLockOtp, "", "", "", 0), .code = 0x28, .lines = {"锁定OTP区域", "锁定OTP失败!"}},
+      {.name = "erase otp", .in = In(O::kEraseOtp, "", "", "", 0), .code = 0x2F, .lines = {"擦出OTP区域", "擦出OTP失败!"}},
   };
-  for (int answer : {0x01, -1}) {
+  for (int answer : {0x01, testing::kSilent}) {
     for (const auto& row : rows) {
-      SCOPED_TRACE(std::string(row.name) + (answer < 0 ? " silent" : " refused"));
+      SCOPED_TRACE(std::string(row.name) + (answer == testing::kSilent ? " silent" : " refused"));
       ExtensionFixture f;
-      f.status[row.code] = answer;
+      f.chip.status[row.code] = answer;
       const ExtensionResult result = f.Run(row.in);
       EXPECT_EQ(result.outcome, ExtensionOutcome::kFailed);
       EXPECT_EQ(f.sink.lines, row.lines);
@@ -298,18 +353,30 @@ TEST(ExtensionOperations, ShortAnswersFail) {
     Lines lines;
   };
   const Row rows[] = {
-      {"read flash", In(O::kReadFlash, "0", "4"), 0x2D, {1, 2, 3}, {"读取FLASH!", "地址：0x0x0", "大小：4Byte", "读取失败!"}},
-      {"read otp", In(O::kReadOtp, "0", "4", "", 0), 0x26, {1, 2}, {"读取OTP!", "页数：1", "地址：0x0x0", "长度: 4Byte"}},
-      {"read register", In(O::kReadRegister, "0"), 0x29, {1, 2, 3}, {"读取寄存器!", "地址：0x0x0"}},
+      {.name = "read flash",
+       .in = In(O::kReadFlash, "0", "4"),
+       .code = 0x2D,
+       .answer = {1, 2, 3},
+       .lines = {"读取FLASH!", "地址：0x0x0", "大小：4Byte", "读取失败!"}},
+      {.name = "read otp",
+       .in = In(O::kReadOtp, "0", "4", "", 0),
+       .code = 0x26,
+       .answer = {1, 2},
+       .lines = {"读取OTP!", "页数：1", "地址：0x0x0", "长度: 4Byte"}},
+      {.name = "read register",
+       .in = In(O::kReadRegister, "0"),
+       .code = 0x29,
+       .answer = {1, 2, 3},
+       .lines = {"读取寄存器!", "地址：0x0x0"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ExtensionFixture f;
     // A longer earlier answer leaves bytes in the receive buffer that must not show.
-    f.data[row.code] = Bytes(8, 0xEE);
+    f.chip.data[row.code] = Bytes(8, 0xEE);
     (void)f.Run(row.in);
     f.sink.lines.clear();
-    f.data[row.code] = row.answer;
+    f.chip.data[row.code] = row.answer;
     const ExtensionResult result = f.Run(row.in);
     EXPECT_EQ(result.outcome, ExtensionOutcome::kFailed);
     EXPECT_EQ(f.sink.lines, row.lines);
@@ -319,7 +386,7 @@ TEST(ExtensionOperations, ShortAnswersFail) {
 
 TEST(ExtensionOperations, FullEraseTimesTheExchangeInMilliseconds) {
   ExtensionFixture f;
-  f.delay = 2531000;
+  f.chip.delay = 2531000;
   EXPECT_EQ(f.Run(In(O::kFullErase, "1", "2", "3")).outcome, ExtensionOutcome::kDone);
   EXPECT_EQ(f.sink.lines, (Lines{"正在全片擦出flash...", "擦出flash完成!", "擦出耗时:2.5310s"}));
   EXPECT_EQ(f.host.writes[0], MakeFrame(0x20, {0x00}));

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include "tests/support/temp_dir.h"
 
 namespace corvel::tools {
 namespace {
@@ -39,13 +38,12 @@ TEST(ParseLoadFile, RefusesMoreThan4096CharactersInsteadOfCutting) {
 }
 
 TEST(ReadLoadFile, ReadsTheFileOrNamesIt) {
-  const std::string path = ::testing::TempDir() + "corvel_load_file_test.cfg";
-  std::ofstream(path, std::ios::binary) << "01 02\nA0 FF\n";
-  auto data = ReadLoadFile(path);
+  const testing::TempDir dir;
+  auto data = ReadLoadFile(dir.Write("x.cfg", "01 02\nA0 FF\n"));
   ASSERT_TRUE(data.ok()) << data.error().text;
   EXPECT_EQ(data->bytes, (std::vector<uint8_t>{0x01, 0x02, 0xA0, 0xFF}));
-  std::filesystem::remove(path);
 
+  const std::string path = dir.Path("missing.cfg");
   auto missing = ReadLoadFile(path);
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.error().text.find(path), std::string::npos);
