@@ -95,7 +95,6 @@ class Link : private FrameSink {
  private:
   void OnByte(uint8_t b);
   void OnFrame(const uint8_t* frame, size_t size, bool crcOk) override;
-  void Echo(const char* prefix, const uint8_t* bytes, size_t count);
   void ResetReceiver();
   // Pumps and waits until `done` holds, the deadline passes or the port is lost.
   template <class Done>
@@ -112,7 +111,6 @@ class Link : private FrameSink {
   bool disconnectAcked_ = false;
   bool responseArrived_ = false;
   Response response_;
-  std::string echoLine_;  // reused so the echo does not allocate per frame
 };
 
 }  // namespace corvel::link
