@@ -13,24 +13,24 @@ namespace {
 
 constexpr uint64_t kMicrosPerSecond = 1000000;
 
-// The codes an answer's frame can carry: the answers that end a wait, the
-// disconnect's acknowledgement, and two the boot loader may send that end
-// nothing. A start with any other code is noise.
-constexpr std::array<bool, 256> MakeFrameCodes() {
-  std::array<bool, 256> codes{};
-  for (uint8_t code : cmd::kAnswerCodes) codes[code] = true;
-  codes[cmd::kDisconnect] = true;
-  for (uint8_t code : cmd::kIgnoredAnswerCodes) codes[code] = true;
-  return codes;
-}
-constexpr std::array<bool, 256> kFrameCodes = MakeFrameCodes();
+using CodeSet = std::array<bool, 256>;
 
-constexpr std::array<bool, 256> MakeAnswerCodes() {
-  std::array<bool, 256> codes{};
+constexpr CodeSet MakeCodeSet(bool withFrameOnlyCodes) {
+  CodeSet codes{};
   for (uint8_t code : cmd::kAnswerCodes) codes[code] = true;
+  if (withFrameOnlyCodes) {
+    codes[cmd::kDisconnect] = true;
+    for (uint8_t code : cmd::kIgnoredAnswerCodes) codes[code] = true;
+  }
   return codes;
 }
-constexpr std::array<bool, 256> kAnswerCodes = MakeAnswerCodes();
+
+// The codes that end a wait for an answer, whatever command was sent.
+constexpr CodeSet kAnswerCodes = MakeCodeSet(false);
+// The codes an answer's frame can carry: those, the disconnect's
+// acknowledgement, and two the boot loader may send that end nothing. A start
+// with any other code is noise.
+constexpr CodeSet kFrameCodes = MakeCodeSet(true);
 
 // Whole seconds: a limit of N ends when the seconds counter has moved on by N
 // since `startMicros`, so N-1 to N seconds after it.
