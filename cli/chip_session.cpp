@@ -20,6 +20,12 @@ void StdoutSink::AppendText(std::string_view text) {
   std::fflush(stdout);
 }
 
+void StdoutSink::AppendHint(std::string_view hint) {
+  std::fwrite(hint.data(), 1, hint.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
 std::string Target::Resolve(const GlobalOptions& global) {
   if (!global.sim) {
     if (global.port.empty()) std::fputs("需要 -p PORT (串口设备) 或 --sim\n", stderr);

@@ -25,6 +25,7 @@ class StdoutSink : public log::LogSink {
   void AppendLine(std::string_view line) override;
   void AppendText(std::string_view text) override;
   void Clear() override {}
+  void AppendHint(std::string_view hint) override;
 
  private:
   bool showConsoleText_;

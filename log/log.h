@@ -21,6 +21,10 @@ class LogSink {
   virtual void AppendText(std::string_view text) = 0;
   // Empties the pane.
   virtual void Clear() = 0;
+  // A hint about what went wrong and what to do, beside the lines: the
+  // window shows it in the pane, the command line on stderr so that stdout
+  // keeps exactly the lines.
+  virtual void AppendHint(std::string_view hint) { AppendLine(hint); }
 };
 
 class Log {
@@ -32,6 +36,7 @@ class Log {
 
   void AppendLog(std::string_view line) { sink_.AppendLine(line); }
   void ClearLog() { sink_.Clear(); }
+  void AppendHint(std::string_view hint) { sink_.AppendHint(hint); }
 
   // Console bytes from the chip; zero bytes add nothing. Safe from any thread.
   // The buffer is bounded: when a paused flush lets it grow past the limit,

@@ -26,9 +26,12 @@ class RecordingSink : public log::LogSink {
     lines.clear();
     ++clears;
   }
+  void AppendHint(std::string_view hint) override { hints.emplace_back(hint); }
   std::string text() const { return text_; }
 
   std::vector<std::string> lines;
+  // Kept apart from the lines, as the command line keeps them off stdout.
+  std::vector<std::string> hints;
   int clears = 0;
 
  private:
