@@ -38,8 +38,8 @@ void LogPane::AppendLine(std::string_view line) {
 }
 
 void LogPane::AppendText(std::string_view text) {
-  const QString decoded = consoleDecoder_.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-  if (decoded.isEmpty()) return;
+  if (text.empty()) return;
+  const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   InsertAtEnd(decoded);
   ensureCursorVisible();
 }

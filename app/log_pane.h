@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QPlainTextEdit>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include "log/log.h"
@@ -25,7 +24,7 @@ class LogPane : public QPlainTextEdit, public log::LogSink {
   // log::LogSink: a line goes at the end with its line break, the cursor
   // after it, the focus in the pane and the end in view.
   void AppendLine(std::string_view line) override;
-  // Console text exactly as received, at the end; the focus is not moved.
+  // Console text (whole UTF-8 characters), at the end; the focus is not moved.
   void AppendText(std::string_view text) override;
   void Clear() override;
 
@@ -34,8 +33,6 @@ class LogPane : public QPlainTextEdit, public log::LogSink {
 
   QTimer flushTimer_;
   log::Log* log_ = nullptr;
-  // Console text may split a UTF-8 character across two flushes.
-  QStringDecoder consoleDecoder_{QStringDecoder::Utf8};
 };
 
 }  // namespace corvel::app

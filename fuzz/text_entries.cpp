@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzz_entries.h"
 #include "fuzz/fuzz_support.h"
+#include "text/console_text.h"
 #include "text/gbk.h"
 #include "text/hex_pairs.h"
 #include "text/number_text.h"
@@ -174,6 +175,15 @@ std::string CheckHexPairs(const uint8_t* data, size_t size) {
 std::string CheckGbk(const uint8_t* data, size_t size) {
   const std::string_view bytes = AsText(data, size);
   if (!IsValidUtf8(text::GbkToUtf8(bytes))) return "GBK decoding gave invalid UTF-8";
+  // Console text in chunks of 1 to 8 bytes, as the port may hand it over.
+  text::ConsoleTextDecoder console;
+  std::string shown;
+  const size_t step = bytes.empty() ? 1 : 1 + static_cast<uint8_t>(bytes[0]) % 8;
+  for (size_t at = 0; at < bytes.size(); at += step) {
+    console.Decode(bytes.substr(at, step), shown);
+    if (console.held() > 3) return "console text held back more than one character";
+  }
+  if (!IsValidUtf8(shown)) return "console text " + Show(bytes) + " shown as invalid UTF-8";
   const std::string replaced = text::Utf8ToGbkReplacing(bytes);
   const Result<std::string> encoded = text::Utf8ToGbk(bytes);
   if (!IsValidUtf8(bytes)) {

@@ -31,7 +31,9 @@ void Log::FlushReceivedText() {
     taken_.swap(receivedText_);
     receivedText_.clear();
   }
-  if (!taken_.empty()) sink_.AppendText(taken_);
+  decoded_.clear();
+  if (!taken_.empty()) decoder_.Decode(taken_, decoded_);
+  if (!decoded_.empty()) sink_.AppendText(decoded_);
   taken_.clear();
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/console_text.h"
+
 namespace corvel::log {
 
 class LogSink {
@@ -17,7 +19,7 @@ class LogSink {
   virtual ~LogSink() = default;
   // One log line, without its line break; UTF-8.
   virtual void AppendLine(std::string_view line) = 0;
-  // Console text exactly as the chip sent it (raw bytes, no line break added).
+  // Console text as the chip sent it, decoded to UTF-8 (no line break added).
   virtual void AppendText(std::string_view text) = 0;
   // Empties the pane.
   virtual void Clear() = 0;
@@ -68,6 +70,8 @@ class Log {
   std::mutex textMutex_;   // guards receivedText_
   std::string receivedText_;
   std::string taken_;      // reused by each flush, so a flush does not allocate
+  std::string decoded_;    // likewise
+  text::ConsoleTextDecoder decoder_;  // used under flushMutex_
   std::mutex flushMutex_;  // held for a whole flush; a pause waits on it
   std::atomic<bool> paused_{false};
   std::atomic<bool> frameEcho_{false};

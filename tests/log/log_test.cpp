@@ -39,6 +39,17 @@ TEST(Log, FlushMovesConsoleTextExactlyAsReceived) {
   EXPECT_TRUE(sink.lines.empty());
 }
 
+TEST(Log, FlushShowsGbkConsoleTextAsUtf8AndKeepsACharacterSplitBetweenFlushesWhole) {
+  RecordingSink sink;
+  Log log(sink);
+  Append(log, "ver \xD0\xBE\xC6");  // 芯片 in GBK, cut after the first byte of 片
+  log.FlushReceivedText();
+  EXPECT_EQ(sink.text(), "ver 芯");
+  Append(log, "\xAC\r\n");
+  log.FlushReceivedText();
+  EXPECT_EQ(sink.text(), "ver 芯片\r\n");
+}
+
 TEST(Log, PausedFlushKeepsTextUntilResumed) {
   RecordingSink sink;
   Log log(sink);

@@ -1,0 +1,130 @@
+#include "text/console_text.h"
+
+#include <cstdint>
+
+#include "text/gbk.h"
+
+namespace corvel::text {
+namespace {
+
+bool IsContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+// What starts at `in`: a well-formed multi-byte UTF-8 character (its length),
+// the start of one cut off by the end (kCut), or neither (0). Shortest forms
+// only, no surrogates, nothing above U+10FFFF.
+constexpr size_t kCut = SIZE_MAX;
+
+size_t Utf8Character(std::string_view in) {
+  const auto lead = static_cast<uint8_t>(in[0]);
+  size_t length = 0;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  for (size_t i = 1; i < length; ++i) {
+    if (i >= in.size()) return kCut;
+    const auto b = static_cast<uint8_t>(in[i]);
+    if (i == 1 ? (b < low || b > high) : !IsContinuation(b)) return 0;
+  }
+  return length;
+}
+
+bool IsGbkLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+bool IsGbkTrail(uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+}  // namespace
+
+void ConsoleTextDecoder::Decode(std::string_view bytes, std::string& out) {
+  if (held_.empty()) {
+    DecodeWhole(bytes, out);
+    return;
+  }
+  joined_.assign(held_);
+  joined_.append(bytes);
+  held_.clear();
+  DecodeWhole(joined_, out);
+}
+
+void ConsoleTextDecoder::AppendGbk(std::string_view run, std::string& out) {
+  if (!run.empty()) out.append(GbkToUtf8(run));
+}
+
+void ConsoleTextDecoder::DecodeWhole(std::string_view in, std::string& out) {
+  size_t at = 0;
+  while (at < in.size()) {
+    if (static_cast<uint8_t>(in[at]) < 0x80) {
+      const size_t start = at;
+      while (at < in.size() && static_cast<uint8_t>(in[at]) < 0x80) ++at;
+      out.append(in.substr(start, at - start));
+      continue;
+    }
+    // A run of non-ASCII characters, read as UTF-8 as long as it can be.
+    const size_t start = at;
+    size_t end = at;
+    bool wellFormed = true;
+    bool hasLong = false;
+    bool cut = false;
+    while (end < in.size() && static_cast<uint8_t>(in[end]) >= 0x80) {
+      const size_t length = Utf8Character(in.substr(end));
+      if (length == kCut) {
+        cut = true;
+        break;
+      }
+      if (length == 0) {
+        wellFormed = false;
+        break;
+      }
+      hasLong = hasLong || length >= 3;
+      end += length;
+    }
+    if (wellFormed) {
+      // Every pair of GBK bytes that make a Chinese character is also a
+      // two-byte UTF-8 character (芯片 is D0 BE C6 AC), so such a run alone
+      // proves nothing: it follows what the text has shown so far.
+      if (hasLong) firmwareUtf8_ = true;
+      const std::string_view run = in.substr(start, end - start);
+      if (firmwareUtf8_) {
+        out.append(run);
+      } else {
+        AppendGbk(run, out);
+      }
+      if (cut) {
+        held_.assign(in.substr(end));
+        return;
+      }
+      at = end;
+      continue;
+    }
+    firmwareUtf8_ = false;
+    // GBK from the run's start: pairs of a lead and a trail byte, where the
+    // trail may be ASCII; the run ends at an ASCII byte in a lead's place.
+    end = start;
+    while (end < in.size() && static_cast<uint8_t>(in[end]) >= 0x80) {
+      const auto lead = static_cast<uint8_t>(in[end]);
+      if (!IsGbkLead(lead)) {
+        ++end;  // 0x80 and 0xFF stand alone
+      } else if (end + 1 == in.size()) {
+        AppendGbk(in.substr(start, end - start), out);
+        held_.assign(1, static_cast<char>(lead));
+        return;
+      } else {
+        end += IsGbkTrail(static_cast<uint8_t>(in[end + 1])) ? 2 : 1;
+      }
+    }
+    AppendGbk(in.substr(start, end - start), out);
+    at = end;
+  }
+}
+
+}  // namespace corvel::text
