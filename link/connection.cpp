@@ -32,7 +32,7 @@ enum class HuntDiagnosis { kSilence, kConsoleText, kOwnBursts, kOtherRate, kCoun
 // password it is about. The first four follow HuntDiagnosis.
 constexpr const char* kHuntHints[] = {
     "波特率%u下未收到芯片的任何数据，请检查TX/RX是否交叉连接、GND、供电和复位线",
-    "波特率%u下收到芯片的文本输出，芯片正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚",
+    "波特率%u下收到芯片的文本输出，芯片可能正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚",
     "波特率%u下只收到本机发出的唤醒数据，TX与RX可能连在了一起",
     "波特率%u下收到无法识别的数据，芯片可能使用其他波特率，或线路上有干扰",
 };

@@ -217,7 +217,7 @@ TEST(ChipCommands, AnAttemptWithoutSyncSaysOnStderrWhatItHeard) {
   const std::vector<Row> rows = {
       {"silent", {}, "115200", "波特率115200下未收到芯片的任何数据，请检查TX/RX是否交叉连接、GND、供电和复位线"},
       {"console text", {console.begin(), console.end()}, "115200",
-       "波特率115200下收到芯片的文本输出，芯片正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚"},
+       "波特率115200下收到芯片的文本输出，芯片可能正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚"},
       {"a 115200 console at 460800", noise, "460800",
        "波特率460800下收到无法识别的数据，芯片可能使用其他波特率，或线路上有干扰"},
   };

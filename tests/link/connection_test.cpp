@@ -31,7 +31,7 @@ const char* const kConsole = "CV-BLE app v2.1\r\nadv started, interval 100 ms\r\
 
 const std::string kSilenceHint = "波特率115200下未收到芯片的任何数据，请检查TX/RX是否交叉连接、GND、供电和复位线";
 const std::string kTextHint =
-    "波特率115200下收到芯片的文本输出，芯片正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚";
+    "波特率115200下收到芯片的文本输出，芯片可能正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚";
 const std::string kLoopbackHint = "波特率115200下只收到本机发出的唤醒数据，TX与RX可能连在了一起";
 std::string OtherRateHint(uint32_t rate) {
   return "波特率" + std::to_string(rate) + "下收到无法识别的数据，芯片可能使用其他波特率，或线路上有干扰";
