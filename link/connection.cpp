@@ -1,7 +1,10 @@
 #include "link/connection.h"
 
 #include <array>
+#include <cstdio>
+#include <iterator>
 #include <optional>
+#include <string>
 
 #include "base/bytes.h"
 
@@ -21,6 +24,42 @@ constexpr std::array<uint8_t, 148> MakeSyncBurst() {
   return burst;
 }
 constexpr std::array<uint8_t, 148> kSyncBurst = MakeSyncBurst();
+
+// Why an attempt found no sync pattern, told by what arrived meanwhile.
+enum class HuntDiagnosis { kSilence, kConsoleText, kOwnBursts, kOtherRate, kCount };
+
+// Every hint an attempt that fails can give, each naming the rate or the
+// password it is about. The first four follow HuntDiagnosis.
+constexpr const char* kHuntHints[] = {
+    "波特率%u下未收到芯片的任何数据，请检查TX/RX是否交叉连接、GND、供电和复位线",
+    "波特率%u下收到芯片的文本输出，芯片可能正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚",
+    "波特率%u下只收到本机发出的唤醒数据，TX与RX可能连在了一起",
+    "波特率%u下收到无法识别的数据，芯片可能使用其他波特率，或线路上有干扰",
+};
+static_assert(std::size(kHuntHints) == static_cast<size_t>(HuntDiagnosis::kCount));
+constexpr const char* kPasswordRefusedHint = "芯片拒绝了握手密码%08X，请检查密码";
+constexpr const char* kHandshakeUnansweredHint =
+    "波特率%u下芯片已同步但未回应握手，可能其后改用了其他波特率，或线路上有干扰";
+
+// Fewer bytes than this are strays (plugging in, a reset glitch): silence.
+constexpr uint64_t kStrayBytes = 8;
+
+// Bytes read at the wrong rate are printable by chance about one time in
+// three (a little over half at the worst ratios) and end a line about one time
+// in a hundred, so text needs four bytes in five text-like and at least one
+// line break. Nine bytes in ten of our own burst mean TX is joined to RX.
+HuntDiagnosis Diagnose(const HuntObservation& seen) {
+  if (seen.bytes < kStrayBytes) return HuntDiagnosis::kSilence;
+  if (seen.ownBurstBytes * 10 >= seen.bytes * 9) return HuntDiagnosis::kOwnBursts;
+  if (seen.textBytes * 5 >= seen.bytes * 4 && seen.lineBreaks > 0) return HuntDiagnosis::kConsoleText;
+  return HuntDiagnosis::kOtherRate;
+}
+
+std::string Formatted(const char* format, uint32_t value) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
 
 }  // namespace
 
@@ -56,8 +95,16 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
       StopAttempt();
     }
   }
+  if (!synced) {
+    // A lost port is told by the front ends; what did arrive says nothing.
+    if (!host.PortLost()) {
+      const auto diagnosis = static_cast<size_t>(Diagnose(link_.huntObservation()));
+      link_.log().AppendHint(Formatted(kHuntHints[diagnosis], portBaudRate));
+    }
+    return;
+  }
   // A stop clicked while the pattern arrived has already gone back to text.
-  if (!synced || !connecting_) return;
+  if (!connecting_) return;
 
   SetStage(ConnectionStage::kHandshaking);
   host.SleepMicros(kSettleMicros);
@@ -84,6 +131,8 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
 
   connectionState_ = kNotConnected;
   link_.log().AppendLog("芯片连接失败!");
+  link_.log().AppendHint(answer ? Formatted(kPasswordRefusedHint, password)
+                                : Formatted(kHandshakeUnansweredHint, portBaudRate));
   link_.SendDisconnect();
   link_.AwaitDisconnectAck(kDisconnectTimeoutSeconds);
   BackToText();

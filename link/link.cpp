@@ -32,6 +32,26 @@ constexpr CodeSet kAnswerCodes = MakeCodeSet(false);
 // with any other code is noise.
 constexpr CodeSet kFrameCodes = MakeCodeSet(true);
 
+// A UTF-8 lead byte: how many continuation bytes follow and the range the
+// first of them must fall in (the narrower ranges shut out overlong forms,
+// surrogates and code points past U+10FFFF). `follow` 0: no lead byte.
+struct Utf8Lead {
+  uint8_t follow = 0;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+};
+
+constexpr Utf8Lead LeadOf(uint8_t b) {
+  if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
+  if (b == 0xE0) return {2, 0xA0, 0xBF};
+  if (b == 0xED) return {2, 0x80, 0x9F};
+  if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF};
+  if (b == 0xF0) return {3, 0x90, 0xBF};
+  if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF};
+  if (b == 0xF4) return {3, 0x80, 0x8F};
+  return {};
+}
+
 // Whole seconds: a limit of N ends when the seconds counter has moved on by N
 // since `startMicros`, so N-1 to N seconds after it.
 uint64_t SecondsDeadline(uint64_t startMicros, uint32_t limitSeconds) {
@@ -117,6 +137,10 @@ void Link::ResetReceiver() {
 
 void Link::EnterSyncHunt() {
   ResetReceiver();
+  hunt_ = {};
+  utf8Left_ = 0;
+  utf8Held_ = 0;
+  afterCr_ = false;
   state_ = ReceiverState::kSyncHunt;
 }
 
@@ -144,6 +168,7 @@ void Link::OnByte(uint8_t b) {
       log_.AppendReceivedText(&b, 1);
       return;
     case ReceiverState::kSyncHunt:
+      Observe(b);
       syncRun_ = b == kSyncByte ? static_cast<uint8_t>(syncRun_ + 1) : 0;
       if (syncRun_ >= kSyncCount) state_ = ReceiverState::kSynced;
       return;
@@ -153,6 +178,38 @@ void Link::OnByte(uint8_t b) {
       assembler_.Push(b, rules_, *this);
       return;
   }
+}
+
+void Link::Observe(uint8_t b) {
+  ++hunt_.bytes;
+  if (b == 0xFF || b == 0xAA) ++hunt_.ownBurstBytes;
+  if (utf8Left_ > 0) {
+    if (b >= utf8Low_ && b <= utf8High_) {
+      ++utf8Held_;
+      utf8Low_ = 0x80;
+      utf8High_ = 0xBF;
+      if (--utf8Left_ == 0) {
+        hunt_.textBytes += utf8Held_;
+        utf8Held_ = 0;
+      }
+      return;
+    }
+    // A sequence cut short was noise; this byte may start something new.
+    utf8Left_ = 0;
+    utf8Held_ = 0;
+  }
+  if (b == '\r' || (b == '\n' && !afterCr_)) ++hunt_.lineBreaks;
+  afterCr_ = b == '\r';
+  if ((b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t') {
+    ++hunt_.textBytes;
+    return;
+  }
+  const Utf8Lead lead = LeadOf(b);
+  if (lead.follow == 0) return;
+  utf8Left_ = lead.follow;
+  utf8Low_ = lead.low;
+  utf8High_ = lead.high;
+  utf8Held_ = 1;
 }
 
 void Link::OnFrame(const uint8_t* frame, size_t size, bool crcOk) {

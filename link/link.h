@@ -56,6 +56,19 @@ inline bool Succeeded(const std::optional<Response>& answer) { return answer && 
 // handshake). Framed: assembled into answers.
 enum class ReceiverState : uint8_t { kText, kSyncHunt, kSynced, kFramed };
 
+// What arrived while hunting for the sync pattern, so an attempt that ends
+// without it can say why. Counted from the last EnterSyncHunt on.
+struct HuntObservation {
+  uint64_t bytes = 0;
+  // Printable ASCII, CR, LF, TAB, and the bytes of whole well-formed UTF-8
+  // sequences (also when one is split across deliveries).
+  uint64_t textBytes = 0;
+  uint64_t lineBreaks = 0;  // CR, LF and CR LF each count once
+  // 0xFF and 0xAA, what the wake-up burst is made of: a line whose TX is
+  // joined to its RX hears nothing else.
+  uint64_t ownBurstBytes = 0;
+};
+
 class Link : private FrameSink {
  public:
   Link(Host& host, log::Log& log);
@@ -87,6 +100,7 @@ class Link : private FrameSink {
   bool AwaitSync(uint32_t limitMicros);
   void EnableFrames();
   void BackToText();
+  const HuntObservation& huntObservation() const { return hunt_; }
 
   // The disconnect command; its acknowledgement (code 0x12) is no answer.
   void SendDisconnect();
@@ -94,6 +108,7 @@ class Link : private FrameSink {
 
  private:
   void OnByte(uint8_t b);
+  void Observe(uint8_t b);
   void OnFrame(const uint8_t* frame, size_t size, bool crcOk) override;
   void ResetReceiver();
   // Pumps and waits until `done` holds, the deadline passes or the port is lost.
@@ -105,6 +120,14 @@ class Link : private FrameSink {
   std::array<uint8_t, kMaxFrame> txBuffer_{};
   ReceiverState state_ = ReceiverState::kText;
   uint8_t syncRun_ = 0;
+  HuntObservation hunt_;
+  // The UTF-8 sequence under way while hunting: bytes still to come, the
+  // range the next one must fall in, and the bytes it holds so far.
+  uint8_t utf8Left_ = 0;
+  uint8_t utf8Low_ = 0;
+  uint8_t utf8High_ = 0;
+  uint8_t utf8Held_ = 0;
+  bool afterCr_ = false;
   FrameAssembler assembler_;
   FrameAssembler::Rules rules_;
   uint8_t lastSentCode_ = 0;

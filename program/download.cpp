@@ -1,5 +1,7 @@
 #include "program/download.h"
 
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/bytes.h"
@@ -12,6 +14,9 @@ namespace corvel::program {
 
 namespace {
 
+// The speed-up's hints: the rate asked for, refused with a status or unanswered.
+constexpr const char* kSpeedUpRefusedHint = "芯片拒绝切换到波特率%u (状态0x%02X)";
+constexpr const char* kSpeedUpUnansweredHint = "芯片未回应切换到波特率%u的命令";
 
 Result<PreparedImage> PrepareImage(const std::string& path, bool hex, ImageType type, const char* logLine) {
   Result<ImageBuffer> image = hex ? ReadHexImageFile(path) : ReadUserDataImageFile(path);
@@ -103,7 +108,17 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
 bool Download::SwitchRate(uint32_t rate) {
   uint8_t payload[4];
   WriteLe32(payload, rate);
-  if (!link::Succeeded(link_.Transact(link::cmd::kSetRate, payload, sizeof payload))) return false;
+  const std::optional<link::Response> answer = link_.Transact(link::cmd::kSetRate, payload, sizeof payload);
+  if (!link::Succeeded(answer)) {
+    char hint[128];
+    if (answer) {
+      std::snprintf(hint, sizeof hint, kSpeedUpRefusedHint, rate, unsigned{answer->status});
+    } else {
+      std::snprintf(hint, sizeof hint, kSpeedUpUnansweredHint, rate);
+    }
+    link_.log().AppendHint(hint);
+    return false;
+  }
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass() == 1 ? 2 * rate : rate;
   auto changed = link_.host().SetBaudRate(lineRate);

@@ -1,17 +1,23 @@
 // The command line's contract, end to end: the real corvel-dl against a
 // simulated chip on a pseudo-terminal. stdout lines, exit status, files.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/crc16.h"
+#include "sim/line_garble.h"
 #include "sim/pty_server.h"
 #include "tests/support/hex_writer.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/sim_chip.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
@@ -153,6 +159,7 @@ TEST(ChipCommands, WrongPasswordIsRefusedWithTheDisconnectFrame) {
   EXPECT_EQ(lines[3], "芯片连接失败!");
   EXPECT_EQ(lines[4], "TX: 81 12 00 01 00 C5 FE 18 ");
   EXPECT_EQ(lines[5], "RX: 81 12 00 01 00 C5 FE 18 ");  // the boot loader's answer, still in framed mode
+  EXPECT_EQ(tool.err(), "芯片拒绝了握手密码87654321，请检查密码\n");
 
   Tool right({"-p", chip.path, "--password", "0x12345678", "mac"});
   EXPECT_EQ(right.Wait(), 0);
@@ -170,6 +177,59 @@ TEST(ChipCommands, SilentChipStopsAfterTheSyncTimeoutHavingSentOnlyBursts) {
   EXPECT_LT(seconds, 3.0);
   EXPECT_EQ(Lines(tool.out()), (std::vector<std::string>{"正在连接芯片,请执行复位.....", "停止连接芯片!"}));
   EXPECT_EQ(chip.FramesReceived(), 0u);
+}
+
+// The far end of a pseudo-terminal that keeps sending `chunk` (nothing when
+// empty) and reads what the tool writes, until it is destroyed. It keeps
+// sending because the port drops what came before it opened and purges its
+// input before each burst.
+class FarEnd {
+ public:
+  FarEnd(testing::PtyPair& pty, std::vector<uint8_t> chunk)
+      : thread_([this, &pty, chunk = std::move(chunk)] {
+          uint8_t drained[4096];
+          while (!stop_) {
+            if (!chunk.empty()) (void)pty.Write(chunk.data(), chunk.size(), 100);
+            pollfd p{pty.master(), POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) (void)read(pty.master(), drained, sizeof drained);
+          }
+        }) {}
+  ~FarEnd() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(ChipCommands, AnAttemptWithoutSyncSaysOnStderrWhatItHeard) {
+  const std::string console = "CV-BLE app v2.1\r\nadv started, interval 100 ms\r\n";
+  std::vector<uint8_t> noise;
+  sim::GarbleLine(reinterpret_cast<const uint8_t*>(console.data()), console.size(), 115200, 460800, noise);
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> chunk;
+    const char* baud;
+    std::string hint;
+  };
+  const std::vector<Row> rows = {
+      {"silent", {}, "115200", "波特率115200下未收到芯片的任何数据，请检查TX/RX是否交叉连接、GND、供电和复位线"},
+      {"console text", {console.begin(), console.end()}, "115200",
+       "波特率115200下收到芯片的文本输出，芯片可能正在运行应用程序: 请复位芯片，或检查RTS是否接到芯片的复位脚"},
+      {"a 115200 console at 460800", noise, "460800",
+       "波特率460800下收到无法识别的数据，芯片可能使用其他波特率，或线路上有干扰"},
+  };
+  for (const Row& row : rows) {
+    testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    FarEnd far(pty, row.chunk);
+    Tool tool({"--sync-timeout", "0.3", "-b", row.baud, "-p", pty.path(), "info"});
+    EXPECT_EQ(tool.Wait(), 3) << row.name;
+    EXPECT_EQ(tool.out(), "正在连接芯片,请执行复位.....\n停止连接芯片!\n") << row.name;
+    EXPECT_EQ(tool.err(), row.hint + "\n") << row.name;
+  }
 }
 
 TEST(ChipCommands, UsageAndPortErrorsSendNothing) {

@@ -102,10 +102,15 @@ TEST(Download, AFailingStepEndsTheRun) {
     bool rateOk = true;
     std::string lastLine = {};
     std::vector<uint8_t> codes;
+    std::vector<std::string> hints = {};
   };
   const std::vector<Row> rows = {
-      {.name = "rate refused", .status = {{0x83, 1}}, .codes = {0x83}},
-      {.name = "rate unanswered", .status = {{0x83, testing::kSilent}}, .codes = {0x83}},
+      {.name = "rate refused", .status = {{0x83, 1}}, .codes = {0x83},
+       .hints = {"芯片拒绝切换到波特率500000 (状态0x01)"}},
+      {.name = "rate refused with another status", .status = {{0x83, 0xA7}}, .codes = {0x83},
+       .hints = {"芯片拒绝切换到波特率500000 (状态0xA7)"}},
+      {.name = "rate unanswered", .status = {{0x83, testing::kSilent}}, .codes = {0x83},
+       .hints = {"芯片未回应切换到波特率500000的命令"}},
       {.name = "rate cannot be set", .rateOk = false, .lastLine = "无法切换到波特率500000: rate refused", .codes = {0x83}},
       {.name = "partition erase refused", .status = {{0x30, 1}}, .lastLine = "分区信息写入失败!", .codes = {0x83, 0x30}},
       {.name = "partition write refused", .status = {{0x2C, 1}}, .lastLine = "分区信息写入失败!",
@@ -129,6 +134,7 @@ TEST(Download, AFailingStepEndsTheRun) {
     EXPECT_EQ(f.Run(choice), DownloadResult::kFailed) << row.name;
     EXPECT_EQ(f.chip.codes, row.codes) << row.name;
     EXPECT_EQ(f.sink.lines.empty() ? "" : f.sink.lines.back(), row.lastLine) << row.name;
+    EXPECT_EQ(f.sink.hints, row.hints) << row.name;
   }
 }
 
