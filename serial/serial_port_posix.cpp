@@ -36,7 +36,7 @@ Error OpenError(int error) {
 
 std::optional<StepError> StepFailed(const LineResult& result) {
   if (result.step == nullptr) return std::nullopt;
-  return StepError{result.step, ErrnoText(result.error)};
+  return StepError{result.step, result.text.empty() ? ErrnoText(result.error) : result.text};
 }
 
 void Signal(int eventFd) {
