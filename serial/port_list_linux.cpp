@@ -26,6 +26,7 @@ constexpr int kPortUnknown = 0;
 // device) and one above an ACM interface; a little more is allowed for hubs
 // of unusual drivers, but not a walk to the root.
 constexpr int kUsbLevels = 4;
+constexpr const char* kSerialCore = "serial-base";
 
 // The uart type: sysfs has it as "type"; older kernels only answer TIOCGSERIAL.
 bool HasUart(const fs::path& ttyDir, const std::string& devicePath) {
@@ -61,8 +62,14 @@ int ReadHex(const fs::path& file) {
 // above the tty's device say about themselves.
 void ReadDetails(const fs::path& ttyDir, PortDetails& port) {
   std::error_code ec;
-  const fs::path device = fs::canonical(ttyDir / "device", ec);
+  fs::path device = fs::canonical(ttyDir / "device", ec);
   if (ec) return;
+  // Newer kernels put the serial core's port and controller devices between
+  // the tty and the UART (driver "port", "ctrl"); the UART's driver is the one
+  // that tells ports apart.
+  while (fs::read_symlink(device / "subsystem", ec).filename() == kSerialCore && device.has_relative_path()) {
+    device = device.parent_path();
+  }
   port.driver = fs::read_symlink(device / "driver", ec).filename().string();
   fs::path dir = device;
   for (int level = 0; level <= kUsbLevels && dir.has_relative_path(); ++level, dir = dir.parent_path()) {

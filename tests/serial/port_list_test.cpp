@@ -106,10 +106,23 @@ TEST_F(PortListTest, DetailsOfUsbAndPlatformPorts) {
   Link(uart / "driver", root / "sys/bus/platform/drivers/serial8250");
   Attribute(uart / "tty/ttyS0", "type", "4");
   Node("ttyS0");
+  // Newer kernels: the serial core's port and controller devices below the UART.
+  const fs::path pnp = root / "sys/devices/pnp0/00:01";
+  const fs::path corePort = pnp / "00:01:0/00:01:0.0";
+  Link(root / "sys/class/tty/ttyS1", corePort / "tty/ttyS1");
+  Link(corePort / "tty/ttyS1/device", corePort);
+  for (const fs::path& core : {corePort, corePort.parent_path()}) {
+    Link(core / "subsystem", root / "sys/bus/serial-base");
+    Link(core / "driver", root / "sys/bus/serial-base/drivers" / (core == corePort ? "port" : "ctrl"));
+  }
+  Link(pnp / "driver", root / "sys/bus/pnp/drivers/serial");
+  Attribute(corePort / "tty/ttyS1", "type", "4");
+  Node("ttyS1");
 
   const std::vector<std::string> lines = {
       Dev("ttyACM0") + " usb=1a86:55d3 product=\"USB Single Serial\" interface=0 driver=cdc_acm",
       Dev("ttyS0") + " driver=serial8250",
+      Dev("ttyS1") + " driver=serial",
       Dev("ttyUSB0") +
           " usb=10c4:ea60 manufacturer=\"Silicon Labs\" product=\"CP2102 USB to UART Bridge Controller\""
           " serial=\"0001\" interface=0 driver=cp210x",
@@ -120,9 +133,10 @@ TEST_F(PortListTest, DetailsOfUsbAndPlatformPorts) {
   std::vector<std::string> described;
   for (const PortDetails& port : details) described.push_back(DescribePort(port));
   EXPECT_EQ(described, lines);
-  EXPECT_EQ(List(), (std::vector<std::string>{Dev("ttyACM0"), Dev("ttyS0"), Dev("ttyUSB0"), Dev("ttyUSB1")}));
-  ASSERT_EQ(details.size(), 4u);
-  EXPECT_EQ(details[3].product, "FT232R USB UART");
+  EXPECT_EQ(List(),
+            (std::vector<std::string>{Dev("ttyACM0"), Dev("ttyS0"), Dev("ttyS1"), Dev("ttyUSB0"), Dev("ttyUSB1")}));
+  ASSERT_EQ(details.size(), 5u);
+  EXPECT_EQ(details[4].product, "FT232R USB UART");
   EXPECT_FALSE(details[1].usb);
   EXPECT_EQ(details[1].interfaceNumber, -1);
 }
