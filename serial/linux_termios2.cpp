@@ -40,7 +40,8 @@ bool RateAccepted(uint32_t asked, uint32_t reported) {
 }
 
 std::string RateRefusedText(uint32_t asked, uint32_t reported) {
-  return "请求的速率 " + std::to_string(asked) + " 与设备报告的速率 " + std::to_string(reported) + " 相差超过 2%";
+  return "请求的速率 " + std::to_string(asked) + " 与设备报告的速率 " + std::to_string(reported) +
+         " 相差超过 2%";
 }
 
 bool MakeRawLine(LineFlags& flags, char parity, int dataBits, int stopBits) {
