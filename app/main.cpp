@@ -48,8 +48,11 @@ int main(int argc, char** argv) {
     simPath = *started;
   }
   auto lister = [simPath] {
-    std::vector<std::string> ports = corvel::serial::ListPorts();
-    if (!simPath.empty()) ports.push_back(simPath);
+    QList<corvel::app::PortChoice> ports;
+    for (const corvel::serial::PortDetails& port : corvel::serial::ListPortDetails()) {
+      ports.push_back({QString::fromStdString(port.path), QString::fromStdString(port.product)});
+    }
+    if (!simPath.empty()) ports.push_back(corvel::app::SimulatedChipChoice(QString::fromStdString(simPath)));
     return ports;
   };
 

@@ -14,6 +14,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "app/about_dialog.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
@@ -166,7 +168,7 @@ void MainDialog::WireHandlers() {
   connect(extensionAction_, &QAction::triggered, this, [this](bool on) { SetExtensionAreaShown(on); });
   addAction(extensionAction_);
 
-  connect(&scanner_, &PortScanner::PortsFound, this, [this](const QStringList& ports) { ScanPorts(ports); });
+  connect(&scanner_, &PortScanner::PortsFound, this, [this](const QList<PortChoice>& ports) { ScanPorts(ports); });
   connect(combo(kBaudCombo), &QComboBox::activated, this, &MainDialog::OnBaudSelChange);
   connect(combo(kOptionCombo), &QComboBox::activated, this, &MainDialog::OnOptionChanged);
   connect(checkBox(kMoreFirmwareCheck), &QCheckBox::clicked, this, &MainDialog::OnMoreFirmware);
@@ -211,22 +213,32 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 
-void MainDialog::ScanPorts(const QStringList& found) {
+void MainDialog::ScanPorts(const QList<PortChoice>& found) {
   QComboBox* ports = combo(kPortCombo);
+  const auto isFound = [&found](const QString& path) {
+    return std::any_of(found.begin(), found.end(), [&path](const PortChoice& port) { return port.path == path; });
+  };
   // Items are added and removed one by one, so a selected port that is still
-  // there stays selected.
-  const QString selectedPort = ports->currentIndex() >= 0 ? ports->currentText() : QString();
+  // there stays selected. Ports are told apart by path, whatever they show.
+  const QString selectedPort = ports->currentIndex() >= 0 ? ports->currentData().toString() : QString();
   for (int i = ports->count() - 1; i >= 0; --i) {
-    if (!found.contains(ports->itemText(i))) ports->removeItem(i);
+    if (!isFound(ports->itemData(i).toString())) ports->removeItem(i);
   }
   // A removed selection leaves nothing selected, not its neighbour.
-  if (!selectedPort.isEmpty() && !found.contains(selectedPort)) ports->setCurrentIndex(-1);
-  for (const QString& port : found) {
-    if (ports->findText(port, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) continue;
+  if (!selectedPort.isEmpty() && !isFound(selectedPort)) ports->setCurrentIndex(-1);
+  for (const PortChoice& port : found) {
+    // Another adapter may have taken the name between two scans.
+    if (const int known = ports->findData(port.path); known >= 0) {
+      if (ports->itemText(known) != port.DisplayText()) ports->setItemText(known, port.DisplayText());
+      continue;
+    }
     int at = 0;
-    while (at < ports->count() && QString::compare(ports->itemText(at), port, Qt::CaseInsensitive) < 0) ++at;
+    const auto before = [&](int i) {
+      return QString::compare(ports->itemData(i).toString(), port.path, Qt::CaseInsensitive) < 0;
+    };
+    while (at < ports->count() && before(at)) ++at;
     const int selected = ports->currentIndex();
-    ports->insertItem(at, port);
+    ports->insertItem(at, port.DisplayText(), port.path);
     if (selected < 0) ports->setCurrentIndex(-1);
   }
 }

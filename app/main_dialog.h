@@ -64,7 +64,8 @@ class MainDialog : public QWidget {
 
   // Brings the port list up to date with `found`: new ports are added in sorted
   // place, missing ones removed; the selection stays on a port still there.
-  void ScanPorts(const QStringList& found);
+  // Items show the choice's display text and hold its path as their data.
+  void ScanPorts(const QList<PortChoice>& found);
   // The rate selected in the baud rate list, or 0 with a message when none is.
   bool ReadBaudRate();
   uint32_t currentBaudRate() const { return currentBaudRate_; }

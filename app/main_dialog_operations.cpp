@@ -101,7 +101,7 @@ void MainDialog::TogglePort() {
     }
     // Without a rate there is nothing sensible to open the port at.
     if (!ReadBaudRate()) return;
-    if (!port_->OpenPort(Utf8(ports->currentText()), currentBaudRate_).ok()) {
+    if (!port_->OpenPort(Utf8(ports->currentData().toString()), currentBaudRate_).ok()) {
       prompter_.ShowMessage(this, QStringLiteral("没有发现此串口或被占用"));
       return;
     }

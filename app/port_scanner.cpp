@@ -3,6 +3,18 @@
 #include <QMetaObject>
 
 namespace corvel::app {
+namespace {
+
+// What the list shows beside the simulated chip's device.
+constexpr const char* kSimulatedChipLabel = "模拟芯片";
+
+}  // namespace
+
+QString PortChoice::DisplayText() const {
+  return label.isEmpty() ? path : path + QStringLiteral(" (") + label + QStringLiteral(")");
+}
+
+PortChoice SimulatedChipChoice(const QString& path) { return {path, QString::fromUtf8(kSimulatedChipLabel)}; }
 
 PortScanner::PortScanner(Lister lister, QObject* parent) : QObject(parent), lister_(std::move(lister)) {}
 
@@ -15,12 +27,7 @@ PortScanner::~PortScanner() {
   if (worker_.joinable()) worker_.join();
 }
 
-QStringList PortScanner::ScanNow() const {
-  QStringList ports;
-  if (!lister_) return ports;
-  for (const std::string& path : lister_()) ports.push_back(QString::fromStdString(path));
-  return ports;
-}
+QList<PortChoice> PortScanner::ScanNow() const { return lister_ ? lister_() : QList<PortChoice>{}; }
 
 void PortScanner::Start(int intervalMs) {
   if (worker_.joinable()) return;
@@ -39,7 +46,7 @@ void PortScanner::Run(int intervalMs) {
   while (!stop_) {
     if (!paused_.load()) {
       lock.unlock();
-      QStringList ports = ScanNow();
+      QList<PortChoice> ports = ScanNow();
       // The window drops a list that arrives after a port was opened.
       QMetaObject::invokeMethod(
           this,

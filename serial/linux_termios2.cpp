@@ -8,6 +8,10 @@
 namespace corvel::serial {
 namespace {
 
+// Two per cent, as a fraction that keeps the check in integers.
+constexpr uint64_t kRateToleranceParts = 2;
+constexpr uint64_t kRateTolerancePer = 100;
+
 void SetRate(termios2& tio, uint32_t rate) {
   tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
   tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
@@ -20,14 +24,25 @@ LineResult Apply(int fd, const termios2& old, const termios2& wanted) {
   if (ioctl(fd, TCSETS2, &wanted) != 0) return {"TCSETS2", errno};
   termios2 now{};
   if (ioctl(fd, TCGETS2, &now) != 0) return {"TCGETS2", errno};
-  if (now.c_ospeed != wanted.c_ospeed || now.c_ispeed != wanted.c_ispeed) {
+  const bool outputAccepted = RateAccepted(wanted.c_ospeed, now.c_ospeed);
+  if (!outputAccepted || !RateAccepted(wanted.c_ispeed, now.c_ispeed)) {
     ioctl(fd, TCSETS2, &old);
-    return {"TCSETS2", EINVAL};
+    return {"TCSETS2", EINVAL, RateRefusedText(wanted.c_ospeed, outputAccepted ? now.c_ispeed : now.c_ospeed)};
   }
   return {};
 }
 
 }  // namespace
+
+bool RateAccepted(uint32_t asked, uint32_t reported) {
+  const uint64_t difference = asked > reported ? asked - reported : reported - asked;
+  return asked != 0 && difference * kRateTolerancePer <= uint64_t{asked} * kRateToleranceParts;
+}
+
+std::string RateRefusedText(uint32_t asked, uint32_t reported) {
+  return "请求的速率 " + std::to_string(asked) + " 与设备报告的速率 " + std::to_string(reported) +
+         " 相差超过 2%";
+}
 
 bool MakeRawLine(LineFlags& flags, char parity, int dataBits, int stopBits) {
   uint32_t size = 0;

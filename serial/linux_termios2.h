@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace corvel::serial {
 
@@ -22,16 +24,29 @@ struct LineFlags {
 bool MakeRawLine(LineFlags& flags, char parity, int dataBits, int stopBits);
 
 struct LineResult {
+  LineResult() = default;
+  LineResult(const char* failedStep, int errorNumber, std::string shownText = {})
+      : step(failedStep), error(errorNumber), text(std::move(shownText)) {}
+
   const char* step = nullptr;  // the failed step ("TCGETS2", "TCSETS2"), null on success
   int error = 0;               // its errno
+  std::string text;            // what to show instead of the errno's text, when set
 };
+
+// Adapters round the rate to what their clock divides to (CP210x, CH34x), so
+// a read-back within 2 % of the rate asked for is the rate asked for; the
+// receiver on the other end tolerates that much.
+bool RateAccepted(uint32_t asked, uint32_t reported);
+
+// Why a rate was refused, naming both rates.
+std::string RateRefusedText(uint32_t asked, uint32_t reported);
 
 // Reads the settings of `fd`, makes them raw with the framing and `rate`, with
 // reads that return at once (VMIN = VTIME = 0), and applies them at once.
 LineResult ConfigureLine(int fd, uint32_t rate, char parity, int dataBits, int stopBits);
 
 // Sets input and output rate of `fd` to `rate` now and reads it back; puts
-// the old settings back when the device reports another rate.
+// the old settings back when the device reports a rate RateAccepted refuses.
 LineResult SetLineRate(int fd, uint32_t rate);
 
 // The output rate `fd` reports, or 0 when it cannot be read.

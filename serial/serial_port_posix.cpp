@@ -12,7 +12,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "serial/latency_timer.h"
 #include "serial/linux_termios2.h"
 #include "serial/port_backend.h"
 
@@ -36,7 +39,7 @@ Error OpenError(int error) {
 
 std::optional<StepError> StepFailed(const LineResult& result) {
   if (result.step == nullptr) return std::nullopt;
-  return StepError{result.step, ErrnoText(result.error)};
+  return StepError{result.step, result.text.empty() ? ErrnoText(result.error) : result.text};
 }
 
 void Signal(int eventFd) {
@@ -57,7 +60,7 @@ void ModemLine(int fd, unsigned long request, int bits) { ioctl(fd, request, &bi
 class PosixBackend final : public PortBackend {
  public:
   ~PosixBackend() override {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) Close();
     if (stopFd_ >= 0) close(stopFd_);
     if (wakeFd_ >= 0) close(wakeFd_);
   }
@@ -87,6 +90,7 @@ class PosixBackend final : public PortBackend {
       return error == EWOULDBLOCK ? MakeError(ErrorKind::kBusy, ErrnoText(error)) : OpenError(error);
     }
     fd_ = fd;
+    path_ = path;
     return {};
   }
 
@@ -95,12 +99,7 @@ class PosixBackend final : public PortBackend {
   }
 
   void FinishOpening() override {
-    // Best effort: lets USB adapters hand over bytes without their latency timer.
-    struct serial_struct serial {};
-    if (ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
-      serial.flags |= ASYNC_LOW_LATENCY;
-      ioctl(fd_, TIOCSSERIAL, &serial);
-    }
+    LowerLatency();
     tcflush(fd_, TCIOFLUSH);
   }
 
@@ -111,6 +110,7 @@ class PosixBackend final : public PortBackend {
   bool IsOpen() const override { return fd_ >= 0; }
 
   void Close() override {
+    RestoreLatency();
     close(fd_);
     fd_ = -1;
   }
@@ -190,7 +190,38 @@ class PosixBackend final : public PortBackend {
   void RequestStop() override { Signal(stopFd_); }
 
  private:
+  // Lets USB adapters hand over received bytes at once instead of holding
+  // them for their latency timer; the boot loader's answers are short. Best
+  // effort and silent: a pseudo-terminal refuses both, and a port without
+  // them only answers later. The timer goes first, before the driver's flag
+  // can hide its value (ftdi_sio reads 1 ms while the flag is set).
+  void LowerLatency() {
+    std::error_code ec;
+    latencyTimer_.Lower(std::filesystem::canonical(path_, ec).filename().string());
+    struct serial_struct serial {};
+    lowLatencySet_ = false;
+    if (ioctl(fd_, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+      serial.flags |= ASYNC_LOW_LATENCY;
+      lowLatencySet_ = ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+    }
+  }
+
+  // Undoes LowerLatency so the next program finds the adapter as it was;
+  // on an unplugged adapter both steps fail quietly.
+  void RestoreLatency() {
+    struct serial_struct serial {};
+    if (lowLatencySet_ && ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+      serial.flags &= ~ASYNC_LOW_LATENCY;
+      ioctl(fd_, TIOCSSERIAL, &serial);
+    }
+    lowLatencySet_ = false;
+    latencyTimer_.Restore();
+  }
+
   int fd_ = -1;
+  std::string path_;
+  LatencyTimer latencyTimer_;
+  bool lowLatencySet_ = false;
   int stopFd_ = -1;
   int wakeFd_ = -1;
 };

@@ -32,7 +32,7 @@ class ControlTableTest : public ::testing::Test {
  protected:
   testing::ScriptedPrompter prompter;
   testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }, std::unique_ptr<WindowPort>(port)};
+  MainDialog dialog{prompter, [] { return QList<PortChoice>{}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(ControlTableTest, EveryControlExistsWithItsCaptionStateAndPlace) {

@@ -72,7 +72,7 @@ class OperationsTest : public ::testing::Test {
   QTemporaryDir folder;
   testing::ScriptedPrompter prompter;
   testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; },
+  MainDialog dialog{prompter, [] { return QList<PortChoice>{QStringLiteral("/dev/ttyUSB0")}; },
                     std::unique_ptr<WindowPort>(port)};
 };
 

@@ -19,7 +19,7 @@ class OptionsTest : public ::testing::Test {
 
   testing::ScriptedPrompter prompter;
   testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{}; }, std::unique_ptr<WindowPort>(port)};
+  MainDialog dialog{prompter, [] { return QList<PortChoice>{}; }, std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(OptionsTest, MoreFirmwareShowsAndHidesItsRowsAndKeepsTheirTicks) {

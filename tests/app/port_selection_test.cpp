@@ -23,7 +23,8 @@ class PortSelectionTest : public ::testing::Test {
 
   testing::ScriptedPrompter prompter;
   testing::ScriptedChipPort* port = new testing::ScriptedChipPort;  // owned by the dialog
-  MainDialog dialog{prompter, [] { return std::vector<std::string>{"/dev/ttyUSB0"}; }, std::unique_ptr<WindowPort>(port)};
+  MainDialog dialog{prompter, [] { return QList<PortChoice>{QStringLiteral("/dev/ttyUSB0")}; },
+                    std::unique_ptr<WindowPort>(port)};
 };
 
 TEST_F(PortSelectionTest, BaudListAndTheCustomEntry) {
@@ -135,16 +136,39 @@ TEST_F(PortSelectionTest, PortListFollowsTheSystemAndKeepsTheSelection) {
   EXPECT_EQ(ports->currentIndex(), -1);  // the selected port went away
 }
 
+TEST_F(PortSelectionTest, PortListShowsWhatIsBehindEachPathAndOpensThePath) {
+  QComboBox* ports = dialog.combo(1004);
+  const QString cp2102 = QStringLiteral("CP2102 USB to UART Bridge Controller");
+  dialog.ScanPorts({{QStringLiteral("/dev/ttyUSB0"), cp2102}, SimulatedChipChoice(QStringLiteral("/dev/pts/7")),
+                    QStringLiteral("/dev/ttyS0")});
+  const QStringList shown = {QString::fromUtf8("/dev/pts/7 (模拟芯片)"), QStringLiteral("/dev/ttyS0"),
+                             QStringLiteral("/dev/ttyUSB0 (CP2102 USB to UART Bridge Controller)")};
+  ASSERT_EQ(ports->count(), shown.size());
+  for (int i = 0; i < ports->count(); ++i) EXPECT_EQ(ports->itemText(i), shown[i]);
+  EXPECT_EQ(ports->itemData(0).toString(), QStringLiteral("/dev/pts/7"));
+
+  // Another adapter took the name: the text follows, the selection stays.
+  ports->setCurrentIndex(2);
+  dialog.ScanPorts({{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART")}});
+  ASSERT_EQ(ports->count(), 1);
+  EXPECT_EQ(ports->currentText(), QStringLiteral("/dev/ttyUSB0 (FT232R USB UART)"));
+
+  dialog.button(1066)->click();
+  ASSERT_EQ(port->opens.size(), 1u);
+  EXPECT_EQ(port->opens.back().first, "/dev/ttyUSB0");
+  dialog.button(1066)->click();
+}
+
 TEST(PortScannerTest, ScansOnItsWorkerUntilPaused) {
   std::atomic<int> scans{0};
   PortScanner scanner([&] {
     ++scans;
-    return std::vector<std::string>{"/dev/ttyUSB" + std::to_string(scans.load())};
+    return QList<PortChoice>{QStringLiteral("/dev/ttyUSB%1").arg(scans.load())};
   });
   QSignalSpy found(&scanner, &PortScanner::PortsFound);
   scanner.Start(10);
   ASSERT_TRUE(found.wait(2000));
-  EXPECT_TRUE(found.last().at(0).toStringList().first().startsWith(QStringLiteral("/dev/ttyUSB")));
+  EXPECT_TRUE(found.last().at(0).value<QList<PortChoice>>().first().path.startsWith(QStringLiteral("/dev/ttyUSB")));
   scanner.Pause();
   QTest::qWait(30);  // a scan in flight when paused may still finish
   found.clear();

@@ -28,7 +28,9 @@ TEST(WindowEndToEnd, DownloadFromTheSimulatedChip) {
 
   testing::ScriptedPrompter prompter;
   const std::string path = *device;
-  MainDialog dialog(prompter, [path] { return std::vector<std::string>{path}; }, std::make_unique<WindowHost>());
+  MainDialog dialog(
+      prompter, [path] { return QList<PortChoice>{SimulatedChipChoice(QString::fromStdString(path))}; },
+      std::make_unique<WindowHost>());
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   const auto log = [&] { return dialog.logPane().toPlainText(); };
@@ -75,7 +77,9 @@ TEST(WindowEndToEnd, AVanishedAdapterClosesThePortRow) {
 
   testing::ScriptedPrompter prompter;
   const std::string path = *device;
-  MainDialog dialog(prompter, [path] { return std::vector<std::string>{path}; }, std::make_unique<WindowHost>());
+  MainDialog dialog(
+      prompter, [path] { return QList<PortChoice>{SimulatedChipChoice(QString::fromStdString(path))}; },
+      std::make_unique<WindowHost>());
   const auto log = [&] { return dialog.logPane().toPlainText(); };
   dialog.combo(1004)->setCurrentIndex(0);
   dialog.button(1066)->click();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/pty_pair.h"
+#include "tests/support/sim_chip.h"
 #include "tests/support/tool_process.h"
 
 extern char** environ;
@@ -63,6 +64,26 @@ TEST(PortsCommandTest, ListsExistingDevicePaths) {
     EXPECT_EQ(access(path.c_str(), F_OK), 0) << path;
   }
   EXPECT_EQ(start, tool.out().size());  // every line ends with a line break
+}
+
+// This machine's own ports: the long form is the short one with fields after
+// each path (the fields themselves are checked on a prepared tree in
+// tests/serial/port_list_test.cpp).
+TEST(PortsCommandTest, LongFormAddsFieldsAfterEachPath) {
+  Tool shortForm({"ports"});
+  ASSERT_EQ(shortForm.Wait(), 0);
+  const std::vector<std::string> paths = corvel::testing::SplitLines(shortForm.out());
+  for (const char* flag : {"-l", "--long"}) {
+    SCOPED_TRACE(flag);
+    Tool longForm({"ports", flag});
+    ASSERT_EQ(longForm.Wait(), 0);
+    EXPECT_EQ(longForm.err(), "");
+    const std::vector<std::string> lines = corvel::testing::SplitLines(longForm.out());
+    ASSERT_EQ(lines.size(), paths.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_TRUE(lines[i] == paths[i] || lines[i].rfind(paths[i] + " ", 0) == 0) << lines[i];
+    }
+  }
 }
 
 }  // namespace

@@ -188,6 +188,35 @@ TEST(MakeRawLineTest, FramingFromTheParameters) {
   }
 }
 
+TEST(RateAcceptedTest, WithinTwoPerCentOfTheRateAsked) {
+  struct Row {
+    const char* name;
+    uint32_t asked;
+    uint32_t reported;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"exact", 115200, 115200, true},
+      {"+1.9 %", 100000, 101900, true},
+      {"-1.9 %", 100000, 98100, true},
+      {"+2 % exactly", 100000, 102000, true},
+      {"-2 % exactly", 100000, 98000, true},
+      {"+2.1 %", 100000, 102100, false},
+      {"-2.1 %", 100000, 97900, false},
+      {"CP2102 at 921600", 921600, 923077, true},
+      {"the next standard rate", 115200, 230400, false},
+      {"0 reported", 115200, 0, false},
+      {"0 asked", 0, 0, false},
+      {"largest rate, no overflow", 4294967295u, 4294967295u, true},
+      {"largest reported", 4000000, 4294967295u, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(RateAccepted(row.asked, row.reported), row.accepted);
+  }
+  EXPECT_EQ(RateRefusedText(115200, 0), "请求的速率 115200 与设备报告的速率 0 相差超过 2%");
+}
+
 TEST_F(SerialPortTest, OpenIsExclusiveAndFailsSilentlyWhenAbsentOrBusy) {
   EXPECT_FALSE(port.OpenPort(events, "/dev/corvel-no-such-port", 115200));
   OpenMonitored();
