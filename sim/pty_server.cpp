@@ -120,8 +120,9 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
   rx_.clear();
   tx_.clear();
   txPos_ = 0;
-  rxLine_ = txLine_ = rxDue_ = 0;
+  rxLine_ = txLine_ = rxDue_ = rxStart_ = 0;
   switchAt_ = SIZE_MAX;
+  switchDone_ = kNever;
   {
     std::lock_guard<std::mutex> lock(endMutex_);
     ended_ = false;
@@ -208,6 +209,7 @@ void PtyServer::Loop() {
         QueueOutput(now, 0);
       }
       if (!rx_.empty() && (now >= rxDue_ || !options_.pace)) DeliverReceived(now);
+      if (now >= switchDone_) FinishSwitch();
       if (model_->Vanished()) {
         Log("the adapter disappears (fault)");
         return;
@@ -219,6 +221,7 @@ void PtyServer::Loop() {
     uint64_t wake = nextTick == kNever ? kNever : nextTick * 1000;
     if (!rx_.empty()) wake = std::min(wake, options_.pace ? rxDue_ : now);
     if (txPos_ < tx_.size()) wake = std::min(wake, NextTxDue(ToolRate(), nullptr));
+    wake = std::min(wake, switchDone_);
     pollfd fds[2] = {{stopFd_, POLLIN, 0}, {master_, static_cast<short>(rx_.empty() ? POLLIN : 0), 0}};
     timespec timeout{};
     timespec* timeoutPtr = nullptr;
@@ -242,6 +245,8 @@ void PtyServer::Loop() {
         const uint64_t at = NowNanos();
         rx_.assign(buffer, buffer + got);
         rxLine_ = std::max(rxLine_, at);
+        rxStart_ = options_.pace ? rxLine_ : at;
+        rxRate_ = rate;
         rxDue_ = rxLine_ + LineNanos(static_cast<size_t>(got), rate);
         rxLine_ = rxDue_;
       } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
@@ -261,9 +266,10 @@ void PtyServer::Loop() {
 void PtyServer::DeliverReceived(uint64_t now) {
   const uint32_t tool = ToolRate();
   out_.clear();
-  size_t from = 0;
+  size_t from = LostWhileSwitching();
+  if (now >= switchDone_) FinishSwitch();
   const size_t n = rx_.size();
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = from; i < n; ++i) {
     if (!lineBurst_.Feed(rx_[i]) || model_->OwnRate() == tool) continue;
     garbled_.clear();
     GarbleLine(rx_.data() + from, i + 1 - from, tool, model_->OwnRate(), garbled_);
@@ -293,11 +299,45 @@ void PtyServer::DeliverReceived(uint64_t now) {
     switchRate_ = *rate;
     switchAt_ = tx_.size();
   }
-  if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
-    model_->SetOwnRate(switchRate_);
-    switchAt_ = SIZE_MAX;
-    if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+  if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) AnswerLeft(now);
+}
+
+// Model lock held. The answer to the rate switch has crossed the line at `at`.
+void PtyServer::AnswerLeft(uint64_t at) {
+  switchAt_ = SIZE_MAX;
+  if (options_.switchDelayMicros == 0) {
+    FinishSwitch();
+    return;
   }
+  switchDone_ = at + options_.switchDelayMicros * 1000;
+  if (options_.verbose) {
+    Log("line: the chip reconfigures its UART for " + std::to_string(options_.switchDelayMicros) + " us");
+  }
+}
+
+// Model lock held.
+void PtyServer::FinishSwitch() {
+  model_->SetOwnRate(switchRate_);
+  switchDone_ = kNever;
+  if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+}
+
+// How many bytes at the front of rx_ began to arrive before the chip's UART
+// was back; they are lost. Unpaced, the whole chunk arrived at once.
+size_t PtyServer::LostWhileSwitching() {
+  if (switchDone_ == kNever || rx_.empty()) return 0;
+  size_t lost = rx_.size();
+  if (rxStart_ >= switchDone_) {
+    lost = 0;
+  } else if (options_.pace) {
+    const uint64_t byteNanos = LineNanos(1, rxRate_);
+    lost = std::min<size_t>(lost, static_cast<size_t>((switchDone_ - rxStart_ + byteNanos - 1) / byteNanos));
+  }
+  if (lost > 0 && options_.verbose) {
+    Log("line: " + std::to_string(lost) + " bytes lost, the chip is switching to " + std::to_string(switchRate_) +
+        " baud");
+  }
+  return lost;
 }
 
 void PtyServer::QueueOutput(uint64_t now, uint64_t delayNanos) {
@@ -349,9 +389,7 @@ bool PtyServer::WriteDue(uint64_t now) {
     txPos_ += n;
     if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
       std::lock_guard<std::mutex> lock(modelMutex_);
-      model_->SetOwnRate(switchRate_);
-      switchAt_ = SIZE_MAX;
-      if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+      AnswerLeft(txLine_);
     }
   }
   if (txPos_ == tx_.size()) {
