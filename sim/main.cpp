@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   bool noBanner = false;
   uint32_t baud = 115200;
   uint32_t switchDelayMs = 5;
+  uint32_t adapterLatencyMs = 0;
   app.add_option("--link", linkPath, "Also make PATH a symbolic link to the device");
   app.add_option("--password", password, "Accept only this handshake password (hexadecimal)");
   app.add_option("--state", stateFile, "Load flash, OTP, registers and locks from FILE, save them at exit");
@@ -58,6 +59,9 @@ int main(int argc, char** argv) {
   app.add_option("--switch-delay", switchDelayMs,
                  "Milliseconds the chip keeps its old rate after answering a rate switch, losing what arrives")
       ->check(CLI::Range(0u, 60000u));
+  app.add_option("--adapter-latency", adapterLatencyMs,
+                 "Milliseconds a USB adapter holds bytes short of a full packet (its latency timer)")
+      ->check(CLI::Range(0u, 255u));
   CLI11_PARSE(app, argc, argv);
 
   corvel::sim::SimOptions options;
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
   options.pace = !noPace;
   options.initialRate = baud;
   options.switchDelayMicros = static_cast<uint64_t>(switchDelayMs) * 1000;
+  options.adapterLatencyMicros = static_cast<uint64_t>(adapterLatencyMs) * 1000;
   options.verbose = verbose;
   options.log = [](std::string_view line) { std::cerr << line << '\n'; };
   corvel::sim::ModelOptions& model = options.model;

@@ -123,6 +123,8 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
   rxLine_ = txLine_ = rxDue_ = rxStart_ = 0;
   switchAt_ = SIZE_MAX;
   switchDone_ = kNever;
+  held_.clear();
+  heldUntil_ = kNever;
   {
     std::lock_guard<std::mutex> lock(endMutex_);
     ended_ = false;
@@ -221,7 +223,7 @@ void PtyServer::Loop() {
     uint64_t wake = nextTick == kNever ? kNever : nextTick * 1000;
     if (!rx_.empty()) wake = std::min(wake, options_.pace ? rxDue_ : now);
     if (txPos_ < tx_.size()) wake = std::min(wake, NextTxDue(ToolRate(), nullptr));
-    wake = std::min(wake, switchDone_);
+    wake = std::min(wake, std::min(switchDone_, heldUntil_));
     pollfd fds[2] = {{stopFd_, POLLIN, 0}, {master_, static_cast<short>(rx_.empty() ? POLLIN : 0), 0}};
     timespec timeout{};
     timespec* timeoutPtr = nullptr;
@@ -302,6 +304,34 @@ void PtyServer::DeliverReceived(uint64_t now) {
   if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) AnswerLeft(now);
 }
 
+// Bytes that crossed the line at `crossedAt` go to the tool through the
+// adapter: full USB packets at once, a shorter rest after the latency timer.
+bool PtyServer::HandOver(const uint8_t* bytes, size_t count, uint64_t crossedAt) {
+  const uint64_t latency = options_.adapterLatencyMicros * 1000;
+  if (latency == 0) return WriteToTool(bytes, count);
+  if (held_.empty()) heldUntil_ = crossedAt + latency;
+  held_.insert(held_.end(), bytes, bytes + count);
+  const size_t full = held_.size() / kUsbPacketData * kUsbPacketData;
+  if (full == 0) return true;
+  if (!WriteToTool(held_.data(), full)) return false;
+  held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(full));
+  heldUntil_ = held_.empty() ? kNever : crossedAt + latency;
+  return true;
+}
+
+bool PtyServer::WriteToTool(const uint8_t* bytes, size_t count) {
+  const ssize_t written = count == 0 ? 0 : write(master_, bytes, count);
+  if (written < 0 && errno != EAGAIN && errno != EINTR) {
+    Log(std::string("write: ") + std::strerror(errno));
+    return false;
+  }
+  // A full pty buffer means nobody reads the line: the bytes are lost, as on a wire.
+  if (written >= 0 && static_cast<size_t>(written) < count && options_.verbose) {
+    Log("line: " + std::to_string(count - static_cast<size_t>(written)) + " bytes lost, nobody reads");
+  }
+  return true;
+}
+
 // Model lock held. The answer to the rate switch has crossed the line at `at`.
 void PtyServer::AnswerLeft(uint64_t at) {
   switchAt_ = SIZE_MAX;
@@ -358,6 +388,11 @@ uint64_t PtyServer::NextTxDue(uint32_t rate, size_t* count) {
 }
 
 bool PtyServer::WriteDue(uint64_t now) {
+  if (now >= heldUntil_) {
+    if (!WriteToTool(held_.data(), held_.size())) return false;
+    held_.clear();
+    heldUntil_ = kNever;
+  }
   while (txPos_ < tx_.size()) {
     const uint32_t tool = ToolRate();
     size_t n = 0;
@@ -377,15 +412,7 @@ bool PtyServer::WriteDue(uint64_t now) {
       bytes = garbled_.data();
       count = garbled_.size();
     }
-    const ssize_t written = count == 0 ? 0 : write(master_, bytes, count);
-    if (written < 0 && errno != EAGAIN && errno != EINTR) {
-      Log(std::string("write: ") + std::strerror(errno));
-      return false;
-    }
-    // A full pty buffer means nobody reads the line: the bytes are lost, as on a wire.
-    if (written >= 0 && static_cast<size_t>(written) < count && options_.verbose) {
-      Log("line: " + std::to_string(count - static_cast<size_t>(written)) + " bytes lost, nobody reads");
-    }
+    if (!HandOver(bytes, count, txLine_)) return false;
     txPos_ += n;
     if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
       std::lock_guard<std::mutex> lock(modelMutex_);

@@ -22,6 +22,9 @@
 
 namespace corvel::sim {
 
+// The data bytes of one USB packet of a typical adapter.
+inline constexpr size_t kUsbPacketData = 62;
+
 struct SimOptions {
   ModelOptions model;
   std::string stateFile;   // loaded at Start when it exists, saved at Stop
@@ -32,6 +35,10 @@ struct SimOptions {
   // this long while its UART is reconfigured, and loses the bytes that begin
   // to arrive meanwhile, as a real boot loader does. 0: it switches at once.
   uint64_t switchDelayMicros = 5000;
+  // A USB adapter's latency timer: bytes that have crossed the line reach the
+  // tool at once in full USB packets (kUsbPacketData bytes), but a shorter
+  // rest, such as a whole short answer, is held this long first. 0: none.
+  uint64_t adapterLatencyMicros = 0;
   bool verbose = false;           // log every frame and line event
   // Log lines, without line break, called on the server thread.
   std::function<void(std::string_view)> log;
@@ -76,6 +83,8 @@ class PtyServer {
   bool WriteDue(uint64_t now);
   uint64_t NextTxDue(uint32_t rate, size_t* count);
   void AnswerLeft(uint64_t at);
+  bool HandOver(const uint8_t* bytes, size_t count, uint64_t crossedAt);
+  bool WriteToTool(const uint8_t* bytes, size_t count);
   void FinishSwitch();
   size_t LostWhileSwitching();
   uint32_t ToolRate();
@@ -109,6 +118,8 @@ class PtyServer {
   size_t switchAt_ = SIZE_MAX;    // tx_ offset after which the rate switches
   uint32_t switchRate_ = 0;
   uint64_t switchDone_ = UINT64_MAX;  // while the chip switches: when it runs at switchRate_
+  std::vector<uint8_t> held_;     // crossed the line, held by the adapter
+  uint64_t heldUntil_ = UINT64_MAX;  // when the adapter hands held_ over
   std::vector<uint8_t> out_;      // model output, reused
   std::vector<uint8_t> garbled_;  // reused
   std::string logLine_;

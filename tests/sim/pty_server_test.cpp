@@ -172,6 +172,38 @@ TEST(PtyServer, TheChipLosesWhatArrivesWhileItSwitchesItsRate) {
   EXPECT_TRUE(server.Stop().ok());
 }
 
+TEST(PtyServer, AdapterLatencyHoldsWhatFallsShortOfAFullUsbPacket) {
+  SimOptions options = Options();
+  options.pace = false;
+  options.adapterLatencyMicros = 100000;
+  PtyServer server;
+  const Result<std::string> path = server.Start(options);
+  ASSERT_TRUE(path.ok());
+  PtyHost host(*path);
+  ASSERT_TRUE(host.Connect());
+  struct Row {
+    const char* name;
+    uint8_t code;
+    Bytes payload;
+    bool held;
+  };
+  const Row rows[] = {
+      {"a 9-byte answer waits for the timer", 0x13, {0}, true},
+      {"two full packets go at once", 0x2D, Cat({U32Le(0x16000), U16Le(2 * kUsbPacketData - 8)}), false},
+  };
+  for (const Row& row : rows) {
+    const Clock::time_point sent = Clock::now();
+    ASSERT_TRUE(host.Command(row.code, row.payload)) << row.name;
+    const double waited = Millis(Clock::now() - sent);
+    if (row.held) {
+      EXPECT_GE(waited, 95.0) << row.name;
+    } else {
+      EXPECT_LT(waited, 50.0) << row.name;
+    }
+  }
+  EXPECT_TRUE(server.Stop().ok());
+}
+
 TEST(PtyServer, ConsoleTextAtAnotherRateArrivesGarbled) {
   SimOptions options = Options();
   options.model.consolePeriodMicros = 5000;
