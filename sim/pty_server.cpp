@@ -279,6 +279,7 @@ void PtyServer::DeliverReceived(uint64_t now) {
     model_->SetOwnRate(tool);
     if (options_.verbose) Log("line: wake-up burst at " + std::to_string(tool) + " baud, the chip follows");
     model_->WakeUp(out_);
+    switchDone_ = kNever;  // the reset it stands in for ends a switch under way
     from = i + 1;
   }
   if (from < n) {
