@@ -48,6 +48,10 @@ void SerialHost::SetRts(bool high) {
 
 Result<void> SerialHost::SetBaudRate(uint32_t rate) { return port_.SetBaudRate(rate); }
 
+bool SerialHost::DrainOutput(uint64_t limitMicros) { return port_.DrainOutput(limitMicros); }
+
+void SerialHost::DiscardInput() { port_.DiscardInput(); }
+
 bool SerialHost::PortLost() { return port_.Lost(); }
 
 void SerialHost::DeliverReceived() { (void)port_.Consume(deliver_); }

@@ -44,6 +44,8 @@ class SerialHost : public link::Host, public serial::PortEvents {
   void SleepMicros(uint64_t micros) override;
   void SetRts(bool high) override;
   Result<void> SetBaudRate(uint32_t rate) override;
+  bool DrainOutput(uint64_t limitMicros) override;
+  void DiscardInput() override;
   bool PortLost() override;
 
  protected:

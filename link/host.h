@@ -46,6 +46,16 @@ class Host {
   // re-opening raises RTS on some systems and would reset the chip).
   virtual Result<void> SetBaudRate(uint32_t rate) = 0;
 
+  // Blocks until the bytes queued so far have left: handed to the device and
+  // the device's own output queue empty, or until `limitMicros` have passed.
+  // False on the limit or a lost port. A host without an output queue of its
+  // own has nothing to wait for.
+  virtual bool DrainOutput(uint64_t /*limitMicros*/) { return true; }
+
+  // Drops every received byte not yet handed to the link, in the host and in
+  // the device's input queue (what arrived while the line changed its rate).
+  virtual void DiscardInput() {}
+
   // True once the port has gone away (adapter unplugged, write failed): waits
   // for an answer end at once instead of running to their limit.
   virtual bool PortLost() { return false; }

@@ -121,11 +121,19 @@ bool Download::SwitchRate(uint32_t rate) {
   }
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass() == 1 ? 2 * rate : rate;
-  auto changed = link_.host().SetBaudRate(lineRate);
+  link::Host& host = link_.host();
+  // Bytes still on their way out would leave at the new rate as noise. A
+  // drain cut off by its limit does not stop the switch: the chip has
+  // switched already.
+  (void)host.DrainOutput(kRateDrainLimitMicros);
+  auto changed = host.SetBaudRate(lineRate);
   if (!changed) {
     link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);
     return false;
   }
+  // What came in while both ends changed rate can only be garbled.
+  host.DiscardInput();
+  if (rateSettleMicros_ > 0) host.SleepMicros(rateSettleMicros_);
   return true;
 }
 

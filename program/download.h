@@ -21,6 +21,12 @@ namespace corvel::program {
 inline constexpr size_t kMaxPartitionRecord = 294;  // what one write-flash frame of the record carries
 inline constexpr size_t kMaxAccessRecord = 255;     // its length travels in one byte
 
+// A boot loader reconfigures its UART only after its answer to the rate switch
+// has left, and loses what arrives meanwhile: the pause before the next frame.
+inline constexpr uint64_t kRateSettleMicros = 10000;
+// The most the rate switch waits for the tool's own output to leave first.
+inline constexpr uint64_t kRateDrainLimitMicros = 500000;
+
 // The tick boxes, pickers and loaded records, read once at the start of a run.
 struct DownloadChoice {
   std::optional<uint32_t> speedUpRate;
@@ -72,6 +78,9 @@ class Download {
 
   bool running() const { return running_; }
 
+  // The pause after a rate switch (kRateSettleMicros unless set; 0: none).
+  void SetRateSettleMicros(uint64_t micros) { rateSettleMicros_ = micros; }
+
   // Called when a run starts and ends: the caption "下载中..." / "download".
   std::function<void(bool running)> onRunningChanged;
 
@@ -85,6 +94,7 @@ class Download {
   link::Connection& connection_;
   TransferControl control_;
   bool running_ = false;
+  uint64_t rateSettleMicros_ = kRateSettleMicros;
 };
 
 }  // namespace corvel::program

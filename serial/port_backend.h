@@ -75,6 +75,11 @@ class PortBackend {
   virtual size_t OutputQueued() = 0;
   virtual void PurgeInput() = 0;
   virtual void DiscardOutput() = 0;
+  // Owner thread, under the descriptor lock: blocks until the device's output
+  // queue is empty or `timeoutMillis` pass; it looks again after about the
+  // time the queued bytes need at `lineRate`. False on the limit. An
+  // adapter's own transmit buffer is beyond what the system can see.
+  virtual bool DrainOutput(int timeoutMillis, uint32_t lineRate) = 0;
 
   // Ends the monitor's current or next wait.
   virtual void Wake() = 0;

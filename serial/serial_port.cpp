@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -52,6 +53,8 @@ struct SerialPort::State {
 
   // Everything below is shared by the owner and the monitor.
   mutable std::mutex mutex;
+  // Told whenever the monitor has written, and as it ends: DrainOutput waits on it.
+  std::condition_variable wrote;
   WriteQueue queue;
   size_t capacity = 0;
   std::vector<uint8_t> burst;  // allocated once per opening
@@ -60,6 +63,7 @@ struct SerialPort::State {
   std::array<uint8_t, kReadChunk> chunk{};
   size_t chunkLength = 0;  // 0: free for the monitor; else the owner's until taken
   size_t chunkTaken = 0;
+  uint64_t discards = 0;  // DiscardInput calls: a read begun before one is dropped
   uint32_t rate = 0;
   bool stopping = false;
   bool lost = false;
@@ -209,6 +213,40 @@ void SerialPort::ClearRts() {
   if (state_->backend->IsOpen()) state_->backend->SetRts(false);
 }
 
+bool SerialPort::DrainOutput(uint64_t limitMicros) {
+  State& s = *state_;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(limitMicros);
+  uint32_t lineRate = 0;
+  {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const bool settled = s.wrote.wait_until(
+        lock, deadline, [&s] { return s.lost || s.stopping || (s.queue.Empty() && !s.burstWaiting); });
+    if (!settled || s.lost || s.stopping) return false;
+    lineRate = s.rate;
+  }
+  std::lock_guard<std::mutex> fdLock(s.fdMutex);
+  if (!s.backend->IsOpen()) return false;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return s.backend->DrainOutput(static_cast<int>(std::max<int64_t>(0, left.count())), lineRate);
+}
+
+void SerialPort::DiscardInput() {
+  State& s = *state_;
+  {
+    std::lock_guard<std::mutex> fdLock(s.fdMutex);
+    if (s.backend->IsOpen()) s.backend->PurgeInput();
+  }
+  bool freed = false;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ++s.discards;
+    freed = s.chunkLength != 0;
+    s.chunkLength = 0;
+    s.chunkTaken = 0;
+  }
+  if (freed) s.backend->Wake();
+}
+
 size_t SerialPort::Consume(const std::function<size_t(const uint8_t*, size_t)>& consume) {
   State& s = *state_;
   const uint8_t* data = nullptr;
@@ -327,9 +365,11 @@ void SerialPort::State::Monitor() {
     bool burstHeld = false;
     bool writesWaiting = false;
     uint32_t lineRate = 0;
+    uint64_t discardsBefore = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
       readFree = chunkLength == 0;
+      discardsBefore = discards;
       writesWaiting = !queue.Empty();
       burstHeld = queue.Empty() && burstWaiting;
       lineRate = std::max<uint32_t>(rate, 1);
@@ -350,12 +390,17 @@ void SerialPort::State::Monitor() {
     if (readFree && wait.readable) {
       const Transfer got = backend->Read(chunk.data(), chunk.size());
       if (got.count > 0) {
+        bool kept = false;
         {
           std::lock_guard<std::mutex> lock(mutex);
-          chunkLength = got.count;
-          chunkTaken = 0;
+          // Read while the owner discarded the input: as stale as the rest.
+          kept = discards == discardsBefore;
+          if (kept) {
+            chunkLength = got.count;
+            chunkTaken = 0;
+          }
         }
-        owner->OnDataReady();
+        if (kept) owner->OnDataReady();
       } else if (!got.lost.empty()) {
         ReportLost(got.lost);
         break;
@@ -371,8 +416,11 @@ void SerialPort::State::Monitor() {
       ReportLost(lostReason);
       break;
     }
+    // Cheap without a waiter; a write queued during this pass may already be out.
+    wrote.notify_all();
   }
   ClosePort();
+  wrote.notify_all();
 }
 
 }  // namespace corvel::serial

@@ -80,6 +80,14 @@ class SerialPort {
   // through OnPortError as well and leaves the old rate.
   Result<void> SetBaudRate(uint32_t rate);
 
+  // Owner thread: waits until every queued write has been handed to the
+  // device and the device's output queue is empty, at most `limitMicros`.
+  // False on the limit, or when the port is lost, stopping or closed.
+  bool DrainOutput(uint64_t limitMicros);
+  // Owner thread: drops the received bytes not yet taken and those waiting in
+  // the device.
+  void DiscardInput();
+
   // Owner thread: hands the received bytes waiting now to `consume`, which
   // returns how many it took. The monitor reads again only after the whole
   // chunk has been taken, possibly over several calls. Returns the count taken.

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
   uint32_t consolePeriodMs = 1000;
   bool noBanner = false;
   uint32_t baud = 115200;
+  uint32_t switchDelayMs = 5;
+  uint32_t adapterLatencyMs = 0;
   app.add_option("--link", linkPath, "Also make PATH a symbolic link to the device");
   app.add_option("--password", password, "Accept only this handshake password (hexadecimal)");
   app.add_option("--state", stateFile, "Load flash, OTP, registers and locks from FILE, save them at exit");
@@ -54,6 +56,12 @@ int main(int argc, char** argv) {
   app.add_option("--console-period", consolePeriodMs, "Milliseconds between console lines, 0 for none");
   app.add_flag("--no-banner", noBanner, "Print no banner");
   app.add_option("--baud", baud, "Line rate before the tool sets one")->check(CLI::Range(50u, 4000000u));
+  app.add_option("--switch-delay", switchDelayMs,
+                 "Milliseconds the chip keeps its old rate after answering a rate switch, losing what arrives")
+      ->check(CLI::Range(0u, 60000u));
+  app.add_option("--adapter-latency", adapterLatencyMs,
+                 "Milliseconds a USB adapter holds bytes short of a full packet (its latency timer)")
+      ->check(CLI::Range(0u, 255u));
   CLI11_PARSE(app, argc, argv);
 
   corvel::sim::SimOptions options;
@@ -61,6 +69,8 @@ int main(int argc, char** argv) {
   options.stateFile = stateFile;
   options.pace = !noPace;
   options.initialRate = baud;
+  options.switchDelayMicros = static_cast<uint64_t>(switchDelayMs) * 1000;
+  options.adapterLatencyMicros = static_cast<uint64_t>(adapterLatencyMs) * 1000;
   options.verbose = verbose;
   options.log = [](std::string_view line) { std::cerr << line << '\n'; };
   corvel::sim::ModelOptions& model = options.model;

@@ -120,8 +120,11 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
   rx_.clear();
   tx_.clear();
   txPos_ = 0;
-  rxLine_ = txLine_ = rxDue_ = 0;
+  rxLine_ = txLine_ = rxDue_ = rxStart_ = 0;
   switchAt_ = SIZE_MAX;
+  switchDone_ = kNever;
+  held_.clear();
+  heldUntil_ = kNever;
   {
     std::lock_guard<std::mutex> lock(endMutex_);
     ended_ = false;
@@ -208,6 +211,7 @@ void PtyServer::Loop() {
         QueueOutput(now, 0);
       }
       if (!rx_.empty() && (now >= rxDue_ || !options_.pace)) DeliverReceived(now);
+      if (now >= switchDone_) FinishSwitch();
       if (model_->Vanished()) {
         Log("the adapter disappears (fault)");
         return;
@@ -219,6 +223,7 @@ void PtyServer::Loop() {
     uint64_t wake = nextTick == kNever ? kNever : nextTick * 1000;
     if (!rx_.empty()) wake = std::min(wake, options_.pace ? rxDue_ : now);
     if (txPos_ < tx_.size()) wake = std::min(wake, NextTxDue(ToolRate(), nullptr));
+    wake = std::min(wake, std::min(switchDone_, heldUntil_));
     pollfd fds[2] = {{stopFd_, POLLIN, 0}, {master_, static_cast<short>(rx_.empty() ? POLLIN : 0), 0}};
     timespec timeout{};
     timespec* timeoutPtr = nullptr;
@@ -242,6 +247,8 @@ void PtyServer::Loop() {
         const uint64_t at = NowNanos();
         rx_.assign(buffer, buffer + got);
         rxLine_ = std::max(rxLine_, at);
+        rxStart_ = options_.pace ? rxLine_ : at;
+        rxRate_ = rate;
         rxDue_ = rxLine_ + LineNanos(static_cast<size_t>(got), rate);
         rxLine_ = rxDue_;
       } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
@@ -261,9 +268,10 @@ void PtyServer::Loop() {
 void PtyServer::DeliverReceived(uint64_t now) {
   const uint32_t tool = ToolRate();
   out_.clear();
-  size_t from = 0;
+  size_t from = LostWhileSwitching();
+  if (now >= switchDone_) FinishSwitch();
   const size_t n = rx_.size();
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = from; i < n; ++i) {
     if (!lineBurst_.Feed(rx_[i]) || model_->OwnRate() == tool) continue;
     garbled_.clear();
     GarbleLine(rx_.data() + from, i + 1 - from, tool, model_->OwnRate(), garbled_);
@@ -271,6 +279,7 @@ void PtyServer::DeliverReceived(uint64_t now) {
     model_->SetOwnRate(tool);
     if (options_.verbose) Log("line: wake-up burst at " + std::to_string(tool) + " baud, the chip follows");
     model_->WakeUp(out_);
+    switchDone_ = kNever;  // the reset it stands in for ends a switch under way
     from = i + 1;
   }
   if (from < n) {
@@ -293,11 +302,73 @@ void PtyServer::DeliverReceived(uint64_t now) {
     switchRate_ = *rate;
     switchAt_ = tx_.size();
   }
-  if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
-    model_->SetOwnRate(switchRate_);
-    switchAt_ = SIZE_MAX;
-    if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+  if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) AnswerLeft(now);
+}
+
+// Bytes that crossed the line at `crossedAt` go to the tool through the
+// adapter: full USB packets at once, a shorter rest after the latency timer.
+bool PtyServer::HandOver(const uint8_t* bytes, size_t count, uint64_t crossedAt) {
+  const uint64_t latency = options_.adapterLatencyMicros * 1000;
+  if (latency == 0) return WriteToTool(bytes, count);
+  if (held_.empty()) heldUntil_ = crossedAt + latency;
+  held_.insert(held_.end(), bytes, bytes + count);
+  const size_t full = held_.size() / kUsbPacketData * kUsbPacketData;
+  if (full == 0) return true;
+  if (!WriteToTool(held_.data(), full)) return false;
+  held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(full));
+  heldUntil_ = held_.empty() ? kNever : crossedAt + latency;
+  return true;
+}
+
+bool PtyServer::WriteToTool(const uint8_t* bytes, size_t count) {
+  const ssize_t written = count == 0 ? 0 : write(master_, bytes, count);
+  if (written < 0 && errno != EAGAIN && errno != EINTR) {
+    Log(std::string("write: ") + std::strerror(errno));
+    return false;
   }
+  // A full pty buffer means nobody reads the line: the bytes are lost, as on a wire.
+  if (written >= 0 && static_cast<size_t>(written) < count && options_.verbose) {
+    Log("line: " + std::to_string(count - static_cast<size_t>(written)) + " bytes lost, nobody reads");
+  }
+  return true;
+}
+
+// Model lock held. The answer to the rate switch has crossed the line at `at`.
+void PtyServer::AnswerLeft(uint64_t at) {
+  switchAt_ = SIZE_MAX;
+  if (options_.switchDelayMicros == 0) {
+    FinishSwitch();
+    return;
+  }
+  switchDone_ = at + options_.switchDelayMicros * 1000;
+  if (options_.verbose) {
+    Log("line: the chip reconfigures its UART for " + std::to_string(options_.switchDelayMicros) + " us");
+  }
+}
+
+// Model lock held.
+void PtyServer::FinishSwitch() {
+  model_->SetOwnRate(switchRate_);
+  switchDone_ = kNever;
+  if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+}
+
+// How many bytes at the front of rx_ began to arrive before the chip's UART
+// was back; they are lost. Unpaced, the whole chunk arrived at once.
+size_t PtyServer::LostWhileSwitching() {
+  if (switchDone_ == kNever || rx_.empty()) return 0;
+  size_t lost = rx_.size();
+  if (rxStart_ >= switchDone_) {
+    lost = 0;
+  } else if (options_.pace) {
+    const uint64_t byteNanos = LineNanos(1, rxRate_);
+    lost = std::min<size_t>(lost, static_cast<size_t>((switchDone_ - rxStart_ + byteNanos - 1) / byteNanos));
+  }
+  if (lost > 0 && options_.verbose) {
+    Log("line: " + std::to_string(lost) + " bytes lost, the chip is switching to " + std::to_string(switchRate_) +
+        " baud");
+  }
+  return lost;
 }
 
 void PtyServer::QueueOutput(uint64_t now, uint64_t delayNanos) {
@@ -318,6 +389,11 @@ uint64_t PtyServer::NextTxDue(uint32_t rate, size_t* count) {
 }
 
 bool PtyServer::WriteDue(uint64_t now) {
+  if (now >= heldUntil_) {
+    if (!WriteToTool(held_.data(), held_.size())) return false;
+    held_.clear();
+    heldUntil_ = kNever;
+  }
   while (txPos_ < tx_.size()) {
     const uint32_t tool = ToolRate();
     size_t n = 0;
@@ -337,21 +413,11 @@ bool PtyServer::WriteDue(uint64_t now) {
       bytes = garbled_.data();
       count = garbled_.size();
     }
-    const ssize_t written = count == 0 ? 0 : write(master_, bytes, count);
-    if (written < 0 && errno != EAGAIN && errno != EINTR) {
-      Log(std::string("write: ") + std::strerror(errno));
-      return false;
-    }
-    // A full pty buffer means nobody reads the line: the bytes are lost, as on a wire.
-    if (written >= 0 && static_cast<size_t>(written) < count && options_.verbose) {
-      Log("line: " + std::to_string(count - static_cast<size_t>(written)) + " bytes lost, nobody reads");
-    }
+    if (!HandOver(bytes, count, txLine_)) return false;
     txPos_ += n;
     if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
       std::lock_guard<std::mutex> lock(modelMutex_);
-      model_->SetOwnRate(switchRate_);
-      switchAt_ = SIZE_MAX;
-      if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
+      AnswerLeft(txLine_);
     }
   }
   if (txPos_ == tx_.size()) {

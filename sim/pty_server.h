@@ -22,12 +22,23 @@
 
 namespace corvel::sim {
 
+// The data bytes of one USB packet of a typical adapter.
+inline constexpr size_t kUsbPacketData = 62;
+
 struct SimOptions {
   ModelOptions model;
   std::string stateFile;   // loaded at Start when it exists, saved at Stop
   std::string linkPath;    // made a symlink to the device while running
   bool pace = true;
   uint32_t initialRate = 115200;  // of both ends until the tool sets its own
+  // After its answer to a rate switch has left, the chip keeps its old rate
+  // this long while its UART is reconfigured, and loses the bytes that begin
+  // to arrive meanwhile, as a real boot loader does. 0: it switches at once.
+  uint64_t switchDelayMicros = 5000;
+  // A USB adapter's latency timer: bytes that have crossed the line reach the
+  // tool at once in full USB packets (kUsbPacketData bytes), but a shorter
+  // rest, such as a whole short answer, is held this long first. 0: none.
+  uint64_t adapterLatencyMicros = 0;
   bool verbose = false;           // log every frame and line event
   // Log lines, without line break, called on the server thread.
   std::function<void(std::string_view)> log;
@@ -71,6 +82,11 @@ class PtyServer {
   void QueueOutput(uint64_t now, uint64_t delayMicros);
   bool WriteDue(uint64_t now);
   uint64_t NextTxDue(uint32_t rate, size_t* count);
+  void AnswerLeft(uint64_t at);
+  bool HandOver(const uint8_t* bytes, size_t count, uint64_t crossedAt);
+  bool WriteToTool(const uint8_t* bytes, size_t count);
+  void FinishSwitch();
+  size_t LostWhileSwitching();
   uint32_t ToolRate();
   void CloseFds();
 
@@ -93,12 +109,17 @@ class PtyServer {
   uint32_t toolRate_ = 0;
   std::vector<uint8_t> rx_;       // taken from the tool, not yet due
   uint64_t rxDue_ = 0;            // when its last byte has crossed the line
+  uint64_t rxStart_ = 0;          // when its first byte began to cross
+  uint32_t rxRate_ = 0;           // the tool's rate it was sent at
   uint64_t rxLine_ = 0;           // end of the receive line's busy time
   std::vector<uint8_t> tx_;       // answer bytes not yet written
   size_t txPos_ = 0;
   uint64_t txLine_ = 0;           // end of the send line's busy time
   size_t switchAt_ = SIZE_MAX;    // tx_ offset after which the rate switches
   uint32_t switchRate_ = 0;
+  uint64_t switchDone_ = UINT64_MAX;  // while the chip switches: when it runs at switchRate_
+  std::vector<uint8_t> held_;     // crossed the line, held by the adapter
+  uint64_t heldUntil_ = UINT64_MAX;  // when the adapter hands held_ over
   std::vector<uint8_t> out_;      // model output, reused
   std::vector<uint8_t> garbled_;  // reused
   std::string logLine_;

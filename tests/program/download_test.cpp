@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,44 @@ TEST(Download, SpeedUpUsesTwiceTheRateAfterAHandshakeAt230400) {
   EXPECT_EQ(f.host.writes[0], MakeFrame(0x83, {0x20, 0xA1, 0x07, 0x00}));
   EXPECT_EQ(f.host.rates, (std::vector<uint32_t>{1000000}));
   EXPECT_TRUE(f.sink.lines.empty());  // only the rate switch: no further line
+}
+
+TEST(Download, SpeedUpDrainsSwitchesDiscardsAndSettlesBeforeTheNextFrame) {
+  struct Row {
+    const char* name;
+    std::optional<uint64_t> settle;
+    bool rateOk;
+    std::vector<std::string> steps;
+  };
+  const std::vector<Row> rows = {
+      {"default settle", std::nullopt, true, {"drain 500000", "rate 500000", "discard", "sleep 10000"}},
+      {"no settle", 0, true, {"drain 500000", "rate 500000", "discard"}},
+      {"rate cannot be set", std::nullopt, false, {"drain 500000", "rate 500000"}},
+  };
+  for (const Row& row : rows) {
+    DownloadFixture f;
+    f.host.rateOk = row.rateOk;
+    if (row.settle) f.download.SetRateSettleMicros(*row.settle);
+    // How many line steps had been taken when each frame went out.
+    std::vector<size_t> stepsAtWrite;
+    auto chipWrite = f.host.onWrite;
+    f.host.onWrite = [&](const Bytes& written) {
+      stepsAtWrite.push_back(f.host.lineSteps.size());
+      chipWrite(written);
+    };
+    DownloadChoice choice;
+    choice.speedUpRate = 500000;
+    choice.partition = true;
+    choice.partitionRecord = Bytes(52, 1);
+    EXPECT_EQ(f.Run(choice), row.rateOk ? DownloadResult::kOk : DownloadResult::kFailed) << row.name;
+    EXPECT_EQ(f.host.lineSteps, row.steps) << row.name;
+    ASSERT_FALSE(stepsAtWrite.empty()) << row.name;
+    EXPECT_EQ(stepsAtWrite[0], 0u) << row.name;
+    if (row.rateOk) {
+      ASSERT_GE(stepsAtWrite.size(), 2u) << row.name;
+      EXPECT_EQ(stepsAtWrite[1], row.steps.size()) << row.name;  // the next frame only after the last step
+    }
+  }
 }
 
 TEST(Download, AFailingStepEndsTheRun) {

@@ -357,6 +357,47 @@ TEST_F(SerialPortTest, InputIsPurgedBeforeEachWriteButReadBytesAreKept) {
   EXPECT_EQ(got, ToBytes("answer"));
 }
 
+TEST_F(SerialPortTest, DrainWaitsUntilTheQueuedWritesHaveLeftBoundedByItsLimit) {
+  OpenMonitored();
+  // More than the pseudo-terminal holds while nobody reads: the writes wait.
+  Bytes expected;
+  for (unsigned i = 0; i < 60; ++i) {
+    const Bytes write = Pattern(4096, i);
+    expected.insert(expected.end(), write.begin(), write.end());
+    ASSERT_TRUE(port.QueueWrite(write.data(), write.size()));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port.DrainOutput(100000));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(100));
+  EXPECT_LT(waited, std::chrono::seconds(2));
+
+  Bytes got;
+  std::thread farEnd([&] { got = pty.Read(expected.size()); });
+  EXPECT_TRUE(port.DrainOutput(5000000));
+  farEnd.join();
+  EXPECT_EQ(got, expected);
+  EXPECT_TRUE(port.DrainOutput(0));  // nothing left: at once
+}
+
+TEST_F(SerialPortTest, DiscardDropsTheChunkNotTakenAndWhatWaitsInTheDevice) {
+  OpenMonitored();
+  ASSERT_TRUE(pty.Write("chunk"));
+  ASSERT_TRUE(events.WaitData(port));  // read by the monitor, not yet taken
+  ASSERT_TRUE(pty.Write("queued"));
+  ASSERT_TRUE(pty.WaitSlaveInput());  // waiting in the device
+
+  port.DiscardInput();
+  EXPECT_FALSE(port.HasData());
+  ASSERT_TRUE(pty.Write("fresh"));
+  Bytes got;
+  while (got.size() < 5 && events.WaitData(port)) {
+    const Bytes more = TakeAll(port);
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  EXPECT_EQ(got, ToBytes("fresh"));
+}
+
 TEST_F(SerialPortTest, BurstIsWrittenAndBoundedByTheCapacity) {
   OpenMonitored();
   const Bytes burst(64, 0x55);

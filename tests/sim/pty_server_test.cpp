@@ -126,8 +126,9 @@ TEST(PtyServer, RateSwitchAnswersAtTheOldRateAndMismatchedBytesGarble) {
 }
 
 TEST(PtyServer, BurstSetsTheChipRateAndTheSwitchDoublesAfter230400) {
+  LogWatch watch;
   PtyServer server;
-  const Result<std::string> path = server.Start(Options());  // the chip starts at 115200
+  const Result<std::string> path = server.Start(Options(&watch));  // the chip starts at 115200
   ASSERT_TRUE(path.ok());
   PtyHost host(*path);
   ASSERT_TRUE(host.SetRate(230400));
@@ -135,9 +136,71 @@ TEST(PtyServer, BurstSetsTheChipRateAndTheSwitchDoublesAfter230400) {
   const std::optional<Answer> switched = host.Command(0x83, U32Le(500000));
   ASSERT_TRUE(switched);
   ASSERT_TRUE(host.SetRate(1000000));
+  ASSERT_TRUE(watch.WaitFor("switches to 1000000", 1000));  // its UART is back
   const std::optional<Answer> id = host.Command(0x15, {0});
   ASSERT_TRUE(id);
   EXPECT_EQ(id->data, U32Le(0x0C0B1E51));
+  EXPECT_TRUE(server.Stop().ok());
+}
+
+TEST(PtyServer, TheChipLosesWhatArrivesWhileItSwitchesItsRate) {
+  LogWatch watch;
+  SimOptions options = Options(&watch);
+  options.switchDelayMicros = 300000;  // long enough that the command below surely falls inside it
+  PtyServer server;
+  const Result<std::string> path = server.Start(options);
+  ASSERT_TRUE(path.ok());
+  PtyHost host(*path);
+  ASSERT_TRUE(host.Connect());
+  const std::optional<Answer> switched = host.Command(0x83, U32Le(500000));
+  ASSERT_TRUE(switched);
+  const Clock::time_point answered = Clock::now();
+  ASSERT_TRUE(host.SetRate(500000));
+  const uint64_t bytesBefore = server.WithModel([](ChipModel& m) { return m.BytesReceived(); });
+
+  // Sent at once, as a host without a pause after the switch sends it.
+  ASSERT_TRUE(host.Write(MakeFrame(0x13, {0})));
+  ASSERT_TRUE(watch.WaitFor("bytes lost, the chip is switching to 500000", 1000));
+  ASSERT_TRUE(watch.WaitFor("switches to 500000", 1000));
+  EXPECT_GE(Millis(Clock::now() - answered), 250.0);
+  EXPECT_EQ(server.WithModel([](ChipModel& m) { return m.BytesReceived(); }), bytesBefore) << "not even garbled";
+
+  const std::optional<Answer> version = host.Command(0x13, {0});
+  ASSERT_TRUE(version);
+  EXPECT_EQ(version->data, Bytes({1, 2}));
+  EXPECT_EQ(server.WithModel([](ChipModel& m) { return m.FramesReceived(); }), 3u);
+  EXPECT_TRUE(server.Stop().ok());
+}
+
+TEST(PtyServer, AdapterLatencyHoldsWhatFallsShortOfAFullUsbPacket) {
+  SimOptions options = Options();
+  options.pace = false;
+  options.adapterLatencyMicros = 100000;
+  PtyServer server;
+  const Result<std::string> path = server.Start(options);
+  ASSERT_TRUE(path.ok());
+  PtyHost host(*path);
+  ASSERT_TRUE(host.Connect());
+  struct Row {
+    const char* name;
+    uint8_t code;
+    Bytes payload;
+    bool held;
+  };
+  const Row rows[] = {
+      {"a 9-byte answer waits for the timer", 0x13, {0}, true},
+      {"two full packets go at once", 0x2D, Cat({U32Le(0x16000), U16Le(2 * kUsbPacketData - 8)}), false},
+  };
+  for (const Row& row : rows) {
+    const Clock::time_point sent = Clock::now();
+    ASSERT_TRUE(host.Command(row.code, row.payload)) << row.name;
+    const double waited = Millis(Clock::now() - sent);
+    if (row.held) {
+      EXPECT_GE(waited, 95.0) << row.name;
+    } else {
+      EXPECT_LT(waited, 50.0) << row.name;
+    }
+  }
   EXPECT_TRUE(server.Stop().ok());
 }
 

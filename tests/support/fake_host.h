@@ -80,12 +80,27 @@ class FakeHost : public link::Host {
   }
 
   uint64_t NowMicros() override { return now; }
-  void SleepMicros(uint64_t micros) override { now += micros; }
+  void SleepMicros(uint64_t micros) override {
+    now += micros;
+    lineSteps.push_back("sleep " + std::to_string(micros));
+  }
   void SetRts(bool high) override { rts.push_back(high); }
   Result<void> SetBaudRate(uint32_t rate) override {
     rates.push_back(rate);
+    lineSteps.push_back("rate " + std::to_string(rate));
     if (!rateOk) return MakeError(ErrorKind::kIo, "rate refused");
     return {};
+  }
+  bool DrainOutput(uint64_t limitMicros) override {
+    lineSteps.push_back("drain " + std::to_string(limitMicros));
+    return drainOk;
+  }
+  // What has arrived by now is dropped; later arrivals still come.
+  void DiscardInput() override {
+    lineSteps.push_back("discard");
+    MoveDue();
+    pending.clear();
+    pendingPos = 0;
   }
   bool PortLost() override { return lost; }
 
@@ -104,8 +119,11 @@ class FakeHost : public link::Host {
   std::vector<Bytes> writes;
   std::vector<bool> rts;
   std::vector<uint32_t> rates;
+  // The line calls in order: "drain <limit>", "rate <rate>", "discard", "sleep <micros>".
+  std::vector<std::string> lineSteps;
   bool writeOk = true;
   bool rateOk = true;
+  bool drainOk = true;
   bool lost = false;
   int pumps = 0;
   int waits = 0;
