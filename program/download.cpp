@@ -131,9 +131,11 @@ bool Download::SwitchRate(uint32_t rate) {
     link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);
     return false;
   }
-  // What came in while both ends changed rate can only be garbled.
-  host.DiscardInput();
+  // The boot loader answers before it reconfigures its UART: give it time,
+  // then drop what came in while both ends changed rate (it can only be
+  // garbled, and a glitch of the chip's switch may arrive late).
   if (rateSettleMicros_ > 0) host.SleepMicros(rateSettleMicros_);
+  host.DiscardInput();
   return true;
 }
 

@@ -96,7 +96,7 @@ TEST(Download, SpeedUpUsesTwiceTheRateAfterAHandshakeAt230400) {
   EXPECT_TRUE(f.sink.lines.empty());  // only the rate switch: no further line
 }
 
-TEST(Download, SpeedUpDrainsSwitchesDiscardsAndSettlesBeforeTheNextFrame) {
+TEST(Download, SpeedUpDrainsSwitchesSettlesAndDiscardsBeforeTheNextFrame) {
   struct Row {
     const char* name;
     std::optional<uint64_t> settle;
@@ -104,7 +104,7 @@ TEST(Download, SpeedUpDrainsSwitchesDiscardsAndSettlesBeforeTheNextFrame) {
     std::vector<std::string> steps;
   };
   const std::vector<Row> rows = {
-      {"default settle", std::nullopt, true, {"drain 500000", "rate 500000", "discard", "sleep 10000"}},
+      {"default settle", std::nullopt, true, {"drain 500000", "rate 500000", "sleep 10000", "discard"}},
       {"no settle", 0, true, {"drain 500000", "rate 500000", "discard"}},
       {"rate cannot be set", std::nullopt, false, {"drain 500000", "rate 500000"}},
   };
