@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -92,16 +93,17 @@ std::optional<Group> GroupFromFile(gid_t gid, const std::string& file) {
     std::string_view fields[4];
     std::string_view rest = line;
     size_t count = 0;
-    for (; count < 4; ++count) {
+    while (count < 4) {
       const size_t colon = rest.find(':');
-      fields[count] = rest.substr(0, colon);
+      fields[count++] = rest.substr(0, colon);
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);
     }
     if (count < 3) continue;
     unsigned long number = 0;
-    const auto [end, failed] = std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), number);
-    if (failed != std::errc() || end != fields[2].data() + fields[2].size() || number != gid) continue;
+    const std::string_view id = fields[2];
+    const auto [end, failed] = std::from_chars(id.data(), id.data() + id.size(), number);
+    if (id.empty() || failed != std::errc() || end != id.data() + id.size() || number != gid) continue;
     return Group{std::string(fields[0]), SplitMembers(fields[3])};
   }
   return std::nullopt;

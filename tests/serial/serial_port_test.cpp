@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <thread>
 
@@ -268,6 +269,8 @@ TEST_F(SerialPortTest, OpenFailuresSayWhyWithTheSystemText) {
       {"regular file", nodes.file(), ErrorKind::kNotSerialDevice, {ENOTTY}},
       {"not a terminal", "/dev/null", ErrorKind::kNotSerialDevice, {ENOTTY}},
       {"socket", nodes.socket(), ErrorKind::kNotSerialDevice, {ENXIO}},
+      {"running program", std::filesystem::canonical("/proc/self/exe").string(), ErrorKind::kNotSerialDevice,
+       {ETXTBSY}},
       // Another user meets TIOCEXCL (EBUSY); root passes it and meets the lock.
       {"opened twice", pty.path(), ErrorKind::kBusy, {EBUSY, EWOULDBLOCK}},
   };
