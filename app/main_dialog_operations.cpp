@@ -16,6 +16,7 @@
 #include "config/record_read.h"
 #include "program/device_info.h"
 #include "program/chip_erase.h"
+#include "serial/open_failure.h"
 #include "text/number_text.h"
 #include "text/read_file.h"
 #include "tools/extension_ops.h"
@@ -101,8 +102,10 @@ void MainDialog::TogglePort() {
     }
     // Without a rate there is nothing sensible to open the port at.
     if (!ReadBaudRate()) return;
-    if (!port_->OpenPort(Utf8(ports->currentData().toString()), currentBaudRate_).ok()) {
-      prompter_.ShowMessage(this, QStringLiteral("没有发现此串口或被占用"));
+    const std::string path = Utf8(ports->currentData().toString());
+    if (const Result<void> opened = port_->OpenPort(path, currentBaudRate_); !opened.ok()) {
+      prompter_.ShowMessage(this, QStringLiteral("没有发现此串口或被占用\n") +
+                                      QString::fromStdString(serial::DescribeOpenFailure(path, opened.error())));
       return;
     }
     openedBaudRate_ = currentBaudRate_;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cli/signal_watcher.h"
+#include "serial/open_failure.h"
 #include "text/number_text.h"
 
 namespace corvel::cli {
@@ -42,6 +43,10 @@ std::string Target::Resolve(const GlobalOptions& global) {
   return *path;
 }
 
+void ReportOpenFailure(const std::string& path, const Error& error) {
+  std::fprintf(stderr, "没有发现此串口或被占用\n%s\n", serial::DescribeOpenFailure(path, error).c_str());
+}
+
 int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
   // Before any other thread starts, so every thread inherits the blocked signals.
   ChipSession session;
@@ -66,8 +71,8 @@ int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSess
   Target target;
   const std::string path = target.Resolve(global);
   if (path.empty()) return global.sim ? kExitNoConnection : kExitUsage;
-  if (!session.host.OpenPort(path, global.baud).ok()) {
-    std::fputs("没有发现此串口或被占用\n", stderr);
+  if (const Result<void> opened = session.host.OpenPort(path, global.baud); !opened.ok()) {
+    ReportOpenFailure(path, opened.error());
     return kExitNoConnection;
   }
 

@@ -55,6 +55,9 @@ struct ChipSession {
   bool interrupted = false;
 };
 
+// The two stderr lines of a port that did not open: that it did not, then why.
+void ReportOpenFailure(const std::string& path, const Error& error);
+
 // `operation` returns kExitOk or kExitChipFailed (or kExitUsage for its own
 // bad input). Everything before and after it (the connection lines, the
 // disconnect) is done here.

@@ -37,8 +37,8 @@ int RunMonitor(const GlobalOptions& global, const MonitorOptions& options) {
   link::Link link(host, log);  // text mode: everything received is console text
   host.SetLink(&link);
 
-  if (!host.OpenPort(path, global.baud).ok()) {
-    std::fputs("没有发现此串口或被占用\n", stderr);
+  if (const Result<void> opened = host.OpenPort(path, global.baud); !opened.ok()) {
+    ReportOpenFailure(path, opened.error());
     return kExitNoConnection;
   }
 

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,13 +29,22 @@ namespace {
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 // Why a device could not be opened, in the kinds the front ends tell apart.
-Error OpenError(int error) {
+Error OpenError(int error, const std::string& path) {
   ErrorKind kind = ErrorKind::kIo;
   switch (error) {
-    case ENOENT: case ENODEV: case ENXIO: kind = ErrorKind::kNotFound; break;
+    // ENOTDIR: a part of the path is a file, so nothing is there.
+    case ENOENT: case ENOTDIR: case ENODEV: kind = ErrorKind::kNotFound; break;
+    // A device node with no device behind it (unplugged), or a socket.
+    case ENXIO: {
+      struct stat node {};
+      const bool socket = stat(path.c_str(), &node) == 0 && S_ISSOCK(node.st_mode);
+      kind = socket ? ErrorKind::kNotSerialDevice : ErrorKind::kNotFound;
+      break;
+    }
     case EACCES: case EPERM: kind = ErrorKind::kPermission; break;
     case EBUSY: kind = ErrorKind::kBusy; break;
-    case EISDIR: case ENOTTY: kind = ErrorKind::kNotSerialDevice; break;
+    // Only directories and regular files are refused as read-only or running.
+    case EISDIR: case ENOTTY: case EROFS: case ETXTBSY: kind = ErrorKind::kNotSerialDevice; break;
     default: break;
   }
   return MakeError(kind, ErrnoText(error));
@@ -76,21 +86,21 @@ class PosixBackend final : public PortBackend {
     Reset(wakeFd_);
 
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return OpenError(errno);
+    if (fd < 0) return OpenError(errno, path);
     // TIOCEXCL keeps other programs out (root passes it); flock also keeps out
     // other instances of this tool, root or not. TIOCEXCL is also the first
     // terminal call, so a file or a device that is not a terminal ends here
-    // with ENOTTY.
+    // with ENOTTY, or EINVAL from drivers that answer unknown requests so.
     if (ioctl(fd, TIOCEXCL) != 0) {
       const int error = errno;
       close(fd);
-      return OpenError(error);
+      return error == EINVAL ? MakeError(ErrorKind::kNotSerialDevice, ErrnoText(error)) : OpenError(error, path);
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       close(fd);
       // Another holder of the lock: in use, as far as the user is concerned.
-      return error == EWOULDBLOCK ? MakeError(ErrorKind::kBusy, ErrnoText(error)) : OpenError(error);
+      return error == EWOULDBLOCK ? MakeError(ErrorKind::kBusy, ErrnoText(error)) : OpenError(error, path);
     }
     fd_ = fd;
     path_ = path;

@@ -18,6 +18,7 @@
 #include "app/control_table.h"
 #include "app/log_pane.h"
 #include "app/main_dialog.h"
+#include "serial/open_failure.h"
 #include "tests/app/scripted_chip_port.h"
 #include "tests/app/scripted_prompter.h"
 #include "tests/support/hex_writer.h"
@@ -83,7 +84,10 @@ TEST_F(OperationsTest, OpenAndCloseThePort) {
   port->openOk = false;
   dialog.combo(1004)->setCurrentIndex(0);
   dialog.button(1066)->click();
-  EXPECT_EQ(prompter.messages.last(), QStringLiteral("没有发现此串口或被占用"));
+  // The scripted port answers busy; the cause line is the serial layer's.
+  const std::string cause = serial::DescribeOpenFailure("/dev/ttyUSB0", {ErrorKind::kBusy, "Device or resource busy"});
+  EXPECT_EQ(prompter.messages.last(), QStringLiteral("没有发现此串口或被占用\n") + QString::fromStdString(cause));
+  EXPECT_TRUE(prompter.messages.last().contains(QStringLiteral("串口 /dev/ttyUSB0 正被")));
   EXPECT_EQ(Caption(1066), QStringLiteral("打开串口"));
   EXPECT_FALSE(Enabled(1065));
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/crc16.h"
+#include "serial/open_failure.h"
 #include "sim/line_garble.h"
 #include "sim/pty_server.h"
 #include "tests/support/hex_writer.h"
@@ -238,8 +239,12 @@ TEST(ChipCommands, UsageAndPortErrorsSendNothing) {
     int status;
     std::string err;
   };
+  // The cause line lists this machine's ports, so it is made as the tool makes it.
+  const std::string missingPort = "没有发现此串口或被占用\n" +
+                                  serial::DescribeOpenFailure("/dev/corvel-no-such-port", {ErrorKind::kNotFound, ""}) +
+                                  "\n";
   const std::vector<Row> rows = {
-      {{"-p", "/dev/corvel-no-such-port", "info"}, 3, "没有发现此串口或被占用\n"},
+      {{"-p", "/dev/corvel-no-such-port", "info"}, 3, missingPort},
       {{"info"}, 2, "需要 -p PORT (串口设备) 或 --sim\n"},
       {{"-p", "/dev/null", "download"}, 2, "请勾选下载类型!\n"},
       {{"-p", "/dev/null", "download", "--app", "/nonexistent/app.hex"}, 2, ""},

@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <thread>
 
@@ -231,8 +234,8 @@ TEST_F(SerialPortTest, OpenIsExclusiveAndFailsSilentlyWhenAbsentOrBusy) {
   EXPECT_TRUE(second.OpenPort(events, pty.path(), 115200));
 }
 
-// A scratch directory holding a directory, a regular file and a file nobody
-// may open, removed with the test.
+// A scratch directory holding a directory, a regular file, a file nobody
+// may open and a socket, removed with the test.
 class ScratchNodes {
  public:
   ScratchNodes() {
@@ -240,23 +243,38 @@ class ScratchNodes {
     if (mkdtemp(pattern.data()) == nullptr) return;
     root_ = pattern;
     // Searchable by anyone, so only the file's own mode refuses another user.
-    ok_ = chmod(root_.c_str(), 0755) == 0 && mkdir(directory().c_str(), 0755) == 0 && MakeFile(file(), 0644) && MakeFile(unreadable(), 0);
+    ok_ = chmod(root_.c_str(), 0755) == 0 && mkdir(directory().c_str(), 0755) == 0 && MakeFile(file(), 0644) && MakeFile(unreadable(), 0) &&
+          MakeSocket(socket());
   }
   ~ScratchNodes() {
     rmdir(directory().c_str());
     unlink(file().c_str());
     unlink(unreadable().c_str());
+    unlink(socket().c_str());
     rmdir(root_.c_str());
   }
   bool ok() const { return ok_; }
   std::string directory() const { return root_ + "/dir"; }
   std::string file() const { return root_ + "/file"; }
   std::string unreadable() const { return root_ + "/unreadable"; }
+  std::string socket() const { return root_ + "/socket"; }
 
  private:
   static bool MakeFile(const std::string& path, mode_t mode) {
     const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, mode);
     return fd >= 0 && close(fd) == 0 && chmod(path.c_str(), mode) == 0;
+  }
+  // The node stays after the socket is closed.
+  static bool MakeSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound;
   }
   std::string root_;
   bool ok_ = false;
@@ -275,9 +293,13 @@ TEST_F(SerialPortTest, OpenFailuresSayWhyWithTheSystemText) {
   };
   const Case cases[] = {
       {"missing", "/dev/corvel-no-such-port", ErrorKind::kNotFound, {ENOENT}},
+      {"below a file", "/dev/null/port", ErrorKind::kNotFound, {ENOTDIR}},
       {"directory", nodes.directory(), ErrorKind::kNotSerialDevice, {EISDIR}},
       {"regular file", nodes.file(), ErrorKind::kNotSerialDevice, {ENOTTY}},
       {"not a terminal", "/dev/null", ErrorKind::kNotSerialDevice, {ENOTTY}},
+      {"socket", nodes.socket(), ErrorKind::kNotSerialDevice, {ENXIO}},
+      {"running program", std::filesystem::canonical("/proc/self/exe").string(), ErrorKind::kNotSerialDevice,
+       {ETXTBSY}},
       // Another user meets TIOCEXCL (EBUSY); root passes it and meets the lock.
       {"opened twice", pty.path(), ErrorKind::kBusy, {EBUSY, EWOULDBLOCK}},
   };
