@@ -76,7 +76,9 @@ int RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
     program::Download download(session.link, session.connection);
     session.onInterrupt = [&download] { download.Abort(); };
     ProgressBar bar;
-    const auto result = download.Run(*prepared, [&bar](int, uint32_t sent, uint32_t total) { bar.Update(sent, total); });
+    const auto result = download.Run(*prepared, [&bar](int position, uint32_t sent, uint32_t total) {
+      bar.Update(position, sent, total);
+    });
     session.onInterrupt = nullptr;
     return result == program::DownloadResult::kOk ? kExitOk : kExitChipFailed;
   });

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/argument_text.h"
 #include "cli/chip_session.h"
 #include "cli/commands.h"
 #include "tools/extension_options.h"
@@ -38,11 +39,11 @@ int PageIndex(const std::string& page) {
   return -1;
 }
 
-// The lock's question, on the terminal. Only an explicit yes locks; without a
-// terminal to ask on (stdin or stderr redirected) the answer is Cancel.
+bool CanAsk() { return isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1; }
+
+// The lock's question, on the terminal. Only an explicit yes locks.
 bool AskLock(bool yes) {
   if (yes) return true;
-  if (isatty(STDIN_FILENO) == 0 || isatty(STDERR_FILENO) == 0) return false;
   std::fprintf(stderr, "%s [y/N] ", tools::kLockQuestion);
   std::fflush(stderr);
   char answer[16] = {};
@@ -64,7 +65,16 @@ int ExitFor(ExtensionOutcome outcome) {
   return kExitChipFailed;
 }
 
-int RunExtension(const GlobalOptions& global, const tools::ExtensionOptionEntry& entry, const ExtensionArgs& args) {
+int RunExtension(const GlobalOptions& global, const tools::ExtensionOptionEntry& entry, ExtensionArgs args) {
+  // Each argument read whole; the shared checks below still run first, so
+  // their lines stay what they were, and a refusal here comes after them.
+  std::optional<std::string> refused;
+  for (const tools::ExtensionBoxEntry& box : tools::kExtensionBoxes) {
+    if (!entry.boxes.Has(box.box)) continue;
+    std::optional<std::string> error = CheckBoxArgument(box.box, args[box.box]);
+    if (error && !refused) refused = std::move(error);
+  }
+
   tools::ExtensionInputs inputs;
   inputs.option = static_cast<int>(entry.option);
   inputs.addressText = args[ExtensionBox::kAddress];
@@ -84,10 +94,28 @@ int RunExtension(const GlobalOptions& global, const tools::ExtensionOptionEntry&
   // refused input sends nothing at all.
   StdoutSink sink;
   log::Log log(sink);
-  tools::ConfirmLock ask;
-  if (entry.confirms) ask = [&args] { return AskLock(args.yes); };
-  const ExtensionOutcome checked = tools::CheckExtensionInputs(inputs, log, ask);
-  if (checked != ExtensionOutcome::kDone) return ExitFor(checked);
+  if (const ExtensionOutcome checked = tools::CheckExtensionInputs(inputs, log); checked != ExtensionOutcome::kDone) {
+    return ExitFor(checked);
+  }
+  if (refused) {
+    std::fprintf(stderr, "%s\n", refused->c_str());
+    return kExitUsage;
+  }
+  if (entry.confirms) {
+    // A lock nobody can confirm is a usage error, not a Cancel: scripts must
+    // say --yes.
+    bool needsYes = false;
+    const auto ask = [&args, &needsYes] {
+      needsYes = !args.yes && !CanAsk();
+      return !needsYes && AskLock(args.yes);
+    };
+    const ExtensionOutcome confirmed = tools::CheckExtensionInputs(inputs, log, ask);
+    if (needsYes) {
+      std::fprintf(stderr, "%s\n", LockNeedsYesMessage().c_str());
+      return kExitUsage;
+    }
+    if (confirmed != ExtensionOutcome::kDone) return ExitFor(confirmed);
+  }
 
   std::optional<std::string> value;
   const int status = RunChipCommand(global, [&inputs, &value](ChipSession& session) {

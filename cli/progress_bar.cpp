@@ -8,15 +8,17 @@ namespace corvel::cli {
 
 ProgressBar::ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
 
-void ProgressBar::Update(uint32_t bytesSent, uint32_t total) {
+void ProgressBar::Update(int position, uint32_t bytesSent, uint32_t total) {
   if (!enabled_ || total == 0) return;
   const auto now = std::chrono::steady_clock::now();
-  if (total != lastTotal_ || bytesSent < 256) {  // a new image
-    lastTotal_ = total;
+  if (position == 0) {  // a new image
+    if (drawing_) std::fputc('\n', stderr);
+    drawing_ = false;
     finished_ = false;
     start_ = now;
     lastDraw_ = {};
   }
+  // The last block's repeats after the bar was ended.
   if (finished_) return;
   const bool done = bytesSent >= total;
   if (!done && now - lastDraw_ < std::chrono::milliseconds(100)) return;
@@ -32,6 +34,7 @@ void ProgressBar::Update(uint32_t bytesSent, uint32_t total) {
   bar[kWidth] = '\0';
   std::fprintf(stderr, "\r[%s] %3d%% %u/%u B %.1f KB/s %3.0fs left ", bar, percent, bytesSent, total, rate / 1000,
                left);
+  drawing_ = !done;
   if (done) {
     std::fputc('\n', stderr);
     finished_ = true;

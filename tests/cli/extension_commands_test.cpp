@@ -97,8 +97,10 @@ TEST(ExtensionCommands, FullEraseReportsItsTime) {
   EXPECT_EQ(seconds.find_first_not_of("0123456789"), dot) << lines[2];
 }
 
-// Refused inputs and a lock nobody confirmed: the lines on stdout, and not a
-// single byte reaches the chip.
+// Refused inputs and a lock nobody can confirm: the lines on stdout, a
+// message on stderr naming what was refused, and not a single byte reaches
+// the chip. The shared checks run first and keep their lines; the whole
+// reading of the arguments refuses what those checks let through.
 TEST(ExtensionCommands, RefusedInputsSendNothing) {
   const testing::TempDir dir;
   const std::string empty = dir.Write("empty.cfg", " \n");
@@ -107,28 +109,42 @@ TEST(ExtensionCommands, RefusedInputsSendNothing) {
     std::vector<std::string> args;
     int status;
     Lines lines;
+    std::string err;  // a fragment of stderr; empty: not checked
   };
   const std::vector<Row> rows = {
-      {{"page-erase", "0", "255"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}},
-      {{"page-erase", "0", "0x100"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}},
-      {{"sector-erase", "0", "4097"}, 2, {"长度参数非法，请输入4096的整数倍且大于4096!"}},
-      {{"read-flash", "0", "257"}, 2, {"长度参数非法，请在1-256输入!"}},
-      {{"write-flash", "0", empty}, 2, {"长度参数非法，请在1-256输入!"}},
-      {{"otp-read", "1", "201", "4"}, 2, {"OTP地址超出范围!"}},
-      {{"otp-read", "4", "0", "4"}, 2, {"读取OTP!", "OTP 页数错误请在1-3输入!"}},
-      {{"otp-read", "1", "0", "1017"}, 2, {"读取OTP!", "读取OTP长度参数非法，请在0-1016输入!"}},
-      {{"otp-write", "0", "0", four}, 2, {"写入OTP!", "OTP 页数错误请在1-3输入!"}},
-      {{"otp-write", "1", "0", empty}, 2, {"写入OTP!", "写入OTP长度参数非法，请在1-256输入!"}},
-      {{"otp-erase", "x"}, 2, {"擦出OTP区域", "OTP 页数错误请在1-3输入!"}},
-      {{"otp-lock", "1"}, 1, {"锁定OTP区域"}},  // no terminal and no --yes: Cancel
+      {{"page-erase", "0", "255"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}, ""},
+      {{"page-erase", "0", "0x100"}, 2, {"长度参数非法，请输入256的整数倍且大于256!"}, ""},
+      {{"sector-erase", "0", "4097"}, 2, {"长度参数非法，请输入4096的整数倍且大于4096!"}, ""},
+      {{"read-flash", "0", "257"}, 2, {"长度参数非法，请在1-256输入!"}, ""},
+      {{"read-flash", "1000", "-4"}, 2, {"长度参数非法，请在1-256输入!"}, ""},
+      {{"write-flash", "0", empty}, 2, {"长度参数非法，请在1-256输入!"}, ""},
+      {{"otp-read", "1", "201", "4"}, 2, {"OTP地址超出范围!"}, ""},
+      {{"otp-read", "4", "0", "4"}, 2, {"读取OTP!", "OTP 页数错误请在1-3输入!"}, ""},
+      {{"otp-read", "1", "0", "1017"}, 2, {"读取OTP!", "读取OTP长度参数非法，请在0-1016输入!"}, ""},
+      {{"otp-write", "0", "0", four}, 2, {"写入OTP!", "OTP 页数错误请在1-3输入!"}, ""},
+      {{"otp-write", "1", "0", empty}, 2, {"写入OTP!", "写入OTP长度参数非法，请在1-256输入!"}, ""},
+      {{"otp-erase", "x"}, 2, {"擦出OTP区域", "OTP 页数错误请在1-3输入!"}, ""},
+      // The shared reading takes these as some other number.
+      {{"read-flash", "zz", "4"}, 2, {}, "参数ADDR非法: \"zz\""},
+      {{"write-reg", "0", "xyz"}, 2, {}, "参数VALUE非法: \"xyz\""},
+      {{"write-reg", "123456789", "0"}, 2, {}, "参数ADDR非法: \"123456789\""},
+      {{"write-reg", "0", "0x1FFFFFFFF"}, 2, {}, "参数VALUE非法"},
+      {{"read-reg", "0x"}, 2, {}, "参数ADDR非法"},
+      {{"read-reg", "-1"}, 2, {}, "参数ADDR非法"},
+      {{"read-flash", "1000", "4x"}, 2, {}, "参数LEN非法: \"4x\""},
+      {{"sector-erase", "1000", "+4096"}, 2, {}, "参数LEN非法"},
+      {{"otp-write", "1", "1O", four}, 2, {}, "参数ADDR非法"},
+      // No terminal (stderr is a pipe here) and no --yes.
+      {{"otp-lock", "1"}, 2, {"锁定OTP区域"}, "--yes"},
   };
   ExtensionChip chip;
   for (const Row& row : rows) {
     std::vector<std::string> args = row.args;
     args.insert(args.begin(), {"-p", chip.path});
     Tool tool(args);
-    EXPECT_EQ(tool.Wait(), row.status) << row.args[0];
-    EXPECT_EQ(SplitLines(tool.out()), row.lines) << row.args[0];
+    EXPECT_EQ(tool.Wait(), row.status) << row.args[0] << " " << row.args[1];
+    EXPECT_EQ(SplitLines(tool.out()), row.lines) << row.args[0] << " " << row.args[1];
+    EXPECT_NE(tool.err().find(row.err), std::string::npos) << row.args[1] << ": " << tool.err();
   }
   Tool missing({"-p", chip.path, "otp-write", "1", "0", "/nonexistent/corvel.cfg"});
   EXPECT_EQ(missing.Wait(), 2);

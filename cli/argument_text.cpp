@@ -1,0 +1,129 @@
+#include "cli/argument_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace corvel::cli {
+namespace {
+
+constexpr size_t kMaxHexDigits = 8;
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool AllOf(std::string_view text, bool (*digit)(char)) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), digit);
+}
+
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal digits that fit 32 bits, or nothing.
+std::optional<uint32_t> ReadDecimal32(std::string_view text) {
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted.push_back('"');
+  quoted.append(text);
+  quoted.push_back('"');
+  return quoted;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckBoxArgument(tools::ExtensionBox box, std::string& text) {
+  const std::string name = tools::kExtensionBoxes[static_cast<size_t>(box)].argument;
+  switch (box) {
+    case tools::ExtensionBox::kAddress:
+    case tools::ExtensionBox::kData: {
+      const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+      const std::string_view digits = std::string_view(text).substr(prefixed ? 2 : 0);
+      if (!AllOf(digits, IsHexDigit) || digits.size() > kMaxHexDigits) {
+        return "参数" + name + "非法: " + Quoted(text) + " 应为1到8位十六进制数(可带0x)";
+      }
+      if (prefixed) text[1] = 'x';
+      return std::nullopt;
+    }
+    case tools::ExtensionBox::kLength:
+    case tools::ExtensionBox::kPage:
+      if (!AllOf(text, IsDecimalDigit)) return "参数" + name + "非法: " + Quoted(text) + " 应为十进制数";
+      if (!ReadDecimal32(text)) return "参数" + name + "超出范围: " + Quoted(text) + " 大于4294967295";
+      return std::nullopt;
+    case tools::ExtensionBox::kLoadFile:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadBaud(std::string_view text, uint32_t& baud) {
+  const std::optional<uint32_t> value = AllOf(text, IsDecimalDigit) ? ReadDecimal32(text) : std::nullopt;
+  if (!value || *value == 0) return "-b/--baud: " + Quoted(text) + " is not a baud rate (a positive integer)";
+  baud = *value;
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadSyncTimeout(std::string_view text, double& seconds) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  const bool number = error == std::errc{} && end == text.data() + text.size() && std::isfinite(value);
+  if (!number || value < 0 || value > kMaxSyncTimeoutSeconds) {
+    return "--sync-timeout: " + Quoted(text) + " is not a number of seconds from 0 to 86400";
+  }
+  if (value > 0 && value < 1e-6) {
+    return "--sync-timeout: " + Quoted(text) + " is below a microsecond (0 waits for ever)";
+  }
+  seconds = value;
+  return std::nullopt;
+}
+
+std::string PositiveNumberError(const std::string& text) { return Quoted(text) + " is not a positive number"; }
+
+std::string NonNegativeNumberError(const std::string& text) {
+  return Quoted(text) + " is not a number of 0 or more";
+}
+
+std::string NearestCommand(std::string_view word, std::span<const std::string> commands) {
+  // Levenshtein distance over one row; command names are short.
+  auto distance = [word](std::string_view name) {
+    std::vector<size_t> row(name.size() + 1);
+    for (size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= word.size(); ++i) {
+      size_t diagonal = row[0];
+      row[0] = i;
+      for (size_t j = 1; j <= name.size(); ++j) {
+        const size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == name[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    return row.back();
+  };
+  const size_t limit = std::max<size_t>(1, word.size() / 3);
+  std::string nearest;
+  size_t best = limit + 1;
+  for (const std::string& name : commands) {
+    const size_t d = distance(name);
+    if (d < best) {
+      best = d;
+      nearest = name;
+    }
+  }
+  return nearest;
+}
+
+std::string UnknownCommandMessage(std::string_view word, std::string_view nearest) {
+  std::string message = "unknown command " + Quoted(word);
+  if (!nearest.empty()) message += " (did you mean " + Quoted(nearest) + "?)";
+  return message + "\nRun with --help for the commands.\n";
+}
+
+std::string LockNeedsYesMessage() { return "没有终端可以确认锁定OTP: 请加 --yes"; }
+
+}  // namespace corvel::cli
