@@ -80,6 +80,27 @@ TEST(ExtensionCommands, OtpWriteReadLockThenTheLockedPageRefusesWrites) {
   EXPECT_EQ(chip.Run({"otp-erase", "3"}, 0), (Lines{"擦出OTP区域", "擦出OTP成功!"}));
 }
 
+// A 0X prefix means what it plainly says on the command line (the window's
+// box reads it as 0), and 8 digits or a bare 0 are whole arguments.
+TEST(ExtensionCommands, AcceptedArgumentFormsReadTheNumberTheyMean) {
+  ExtensionChip chip;
+  const testing::TempDir dir;
+  const std::string file = dir.Write("x.cfg", "5A A5");
+  struct Row {
+    std::vector<std::string> args;
+    Lines lines;
+  };
+  const std::vector<Row> rows = {
+      {{"write-flash", "0X60000", file}, {"写入FLASH!", "地址：0x0x60000", "大小：2Byte", "写入flash成功"}},
+      {{"read-flash", "0x60000", "02"}, {"读取FLASH!", "地址：0x0x60000", "大小：02Byte", "读取到的内容：5A A5 "}},
+      {{"otp-read", "3", "0x0", "1"}, {"读取OTP!", "页数：3", "地址：0x0x0", "长度: 1Byte", "读取到的内容：FF "}},
+      {{"write-reg", "40000010", "0XD3912DD4"}, {"写入寄存器!", "地址：0x0x40000010", "值: 0xD3912DD4", "写入成功!"}},
+      {{"read-reg", "0x40000010"}, {"读取寄存器!", "地址：0x0x40000010", "0xD3912DD4"}},
+      {{"otp-read", "1", "0X10", "2"}, {"读取OTP!", "页数：1", "地址：0x0x10", "长度: 2Byte", "读取到的内容：FF FF "}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(chip.Run(row.args, 0), row.lines) << row.args[0] << " " << row.args[1];
+}
+
 TEST(ExtensionCommands, FullEraseReportsItsTime) {
   ExtensionChip chip;
   const Lines lines = chip.Run({"full-erase"}, 0);
