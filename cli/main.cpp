@@ -97,7 +97,7 @@ std::string CommandWord(const CLI::App& app, int argc, char** argv) {
     const bool longName = arg[1] == '-';
     if ((longName && arg.find('=') != std::string_view::npos) || (!longName && arg.size() > 2)) continue;
     const CLI::Option* option = app.get_option_no_throw(std::string(arg));
-    if (option != nullptr && option->get_type_size() > 0) ++i;
+    if (option != nullptr && option->get_expected_min() > 0) ++i;
   }
   return "";
 }
