@@ -76,7 +76,9 @@ std::optional<std::string> ReadSyncTimeout(std::string_view text, double& second
   if (!number || value < 0 || value > kMaxSyncTimeoutSeconds) {
     return "--sync-timeout: " + Quoted(text) + " is not a number of seconds from 0 to 86400";
   }
-  if (value > 0 && value < 1e-6) {
+  // The session waits whole microseconds, cut down; a value that cuts to 0
+  // would wait for ever.
+  if (value > 0 && value * 1e6 < 1) {
     return "--sync-timeout: " + Quoted(text) + " is below a microsecond (0 waits for ever)";
   }
   seconds = value;
