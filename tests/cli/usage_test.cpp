@@ -3,7 +3,7 @@
 // help with the global options and an example.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +16,16 @@ namespace {
 using testing::SplitLines;
 using testing::Tool;
 
+size_t LongestDigitRun(const std::string& text) {
+  size_t longest = 0;
+  size_t run = 0;
+  for (const char c : text) {
+    run = (c >= '0' && c <= '9') ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
 // A usage error: exit 2, nothing on stdout, one or two short lines on stderr,
 // no range of digits and no help text.
 void ExpectPlainUsageError(const std::vector<std::string>& args, const std::string& fragment) {
@@ -26,7 +36,7 @@ void ExpectPlainUsageError(const std::vector<std::string>& args, const std::stri
   EXPECT_NE(err.find(fragment), std::string::npos) << err;
   EXPECT_GE(SplitLines(err).size(), 1u) << err;
   EXPECT_LE(SplitLines(err).size(), 2u) << err;
-  EXPECT_FALSE(std::regex_search(err, std::regex("[0-9]{12}"))) << err;
+  EXPECT_LE(LongestDigitRun(err), 11u) << err;
   EXPECT_EQ(err.find("Usage:"), std::string::npos) << err;
 }
 
@@ -94,9 +104,10 @@ TEST(Usage, EveryCommandsHelpShowsTheGlobalOptionsAndAnExample) {
                                "--sync-timeout"}) {
       EXPECT_NE(text.find(global), std::string::npos) << command << " lacks " << global << "\n" << text;
     }
-    EXPECT_NE(text.find("Example:\n  corvel-dl "), std::string::npos) << command << "\n" << text;
-    EXPECT_TRUE(std::regex_search(text, std::regex("Example:\n  corvel-dl (.* )?" + command + "( |\n)")))
-        << command << "\n" << text;
+    const size_t example = text.find("Example:\n  corvel-dl ");
+    ASSERT_NE(example, std::string::npos) << command << "\n" << text;
+    const std::string line = text.substr(example + 11, text.find('\n', example + 11) - (example + 11));
+    EXPECT_NE((line + " ").find(" " + command + " "), std::string::npos) << command << ": " << line;
   }
 }
 
