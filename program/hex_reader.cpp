@@ -154,7 +154,10 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
 }
 
 Result<ImageBuffer> ReadHexImageFile(const std::string& path) {
-  return text::ParseFile(path, ReadHexImage);
+  auto image = text::ParseFile(path, ReadHexImage);
+  // Downloading nothing would still erase the region the image goes to.
+  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + ": 没有数据记录");
+  return image;
 }
 
 }  // namespace corvel::program

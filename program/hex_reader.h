@@ -24,6 +24,8 @@ inline constexpr uint32_t kMaxImageSpan = 0x100000;
 Result<ImageBuffer> ReadHexImage(std::string_view fileText);
 
 // ReadHexImage over the contents of `path`; every error text names the file.
+// A file without data bytes (only the end-of-file record) is refused too: an
+// image to download has at least one byte.
 Result<ImageBuffer> ReadHexImageFile(const std::string& path);
 
 }  // namespace corvel::program

@@ -13,7 +13,10 @@ Result<ImageBuffer> ReadUserDataImage(std::string_view fileText) {
 }
 
 Result<ImageBuffer> ReadUserDataImageFile(const std::string& path) {
-  return text::ParseFile(path, ReadUserDataImage);
+  auto image = text::ParseFile(path, ReadUserDataImage);
+  // Downloading nothing would still erase the user data area.
+  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + ": 没有用户数据");
+  return image;
 }
 
 }  // namespace corvel::program

@@ -23,6 +23,8 @@ inline constexpr text::HexPairFileLimit kUserDataLimit = {kMaxUserDataCharacters
 Result<ImageBuffer> ReadUserDataImage(std::string_view fileText);
 
 // ReadUserDataImage over the contents of `path`; error texts name the file.
+// A file that gives no byte (empty, blanks only, one character) is refused:
+// an image to download has at least one byte.
 Result<ImageBuffer> ReadUserDataImageFile(const std::string& path);
 
 }  // namespace corvel::program

@@ -14,7 +14,11 @@ namespace corvel::text {
 inline constexpr size_t kMaxInputFileBytes = 64u * 1024 * 1024;
 
 // The file's bytes. A missing, unreadable or too large file gives an error
-// whose text names the path and the reason.
+// whose text names the path and the reason. Nothing blocks before there is a
+// writer: a regular file is read whole; a FIFO or pipe is read to its end of
+// file when the open finds a writer (a slow one is waited for) and refused at
+// once when it finds none; a folder, a device or a socket is refused without
+// being opened.
 Result<std::string> ReadFile(const std::string& path, size_t maxBytes = kMaxInputFileBytes);
 
 // Reads the file and hands its bytes to `parse` (a parser over text, returning

@@ -15,20 +15,26 @@ constexpr uint32_t kPageSize = 256;
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kMaxFlashTransfer = 256;
 constexpr size_t kAddressLengthPayload = 6;
+// The command's length field is 16 bits wide.
+constexpr uint32_t kMaxFieldLength = 0xFFFF;
+static_assert(kMaxFlashTransfer <= kMaxFieldLength);
 
 uint32_t TickMillis(link::Link& link) { return static_cast<uint32_t>(link.host().NowMicros() / 1000); }
 
-// Address u32 then the low 16 bits of the length: the layout of page erase,
-// sector erase, read flash and the head of write flash.
+// Address u32 then the length u16: the layout of page erase, sector erase,
+// read flash and the head of write flash. Every caller has refused a length
+// the field cannot carry.
 void PutAddressLength(uint8_t* out, uint32_t address, uint32_t length) {
   WriteLe32(out, address);
   WriteLe16(out + 4, static_cast<uint16_t>(length));
 }
 
+// `tooLong` names the largest multiple of the block size the field carries.
 ExtensionOutcome EraseBlocks(ExtensionContext& c, uint32_t blockSize, uint8_t code, const char* refusal,
-                             const char* announcement) {
-  // Lengths above 0xFFFF pass: only their low 16 bits go out.
+                             const char* tooLong, const char* announcement) {
   if (c.length % blockSize != 0 || c.length < blockSize) return c.Refuse(refusal);
+  // Only the low 16 bits would go out: a different erase from the one logged.
+  if (c.length > kMaxFieldLength / blockSize * blockSize) return c.Refuse(tooLong);
   c.Line(announcement);
   c.Line(c.AddressLine());
   c.Line(SizeLine(c.inputs.lengthText));
@@ -61,12 +67,13 @@ ExtensionOutcome FullErase(ExtensionContext& c) {
 }
 
 ExtensionOutcome PageErase(ExtensionContext& c) {
-  return EraseBlocks(c, kPageSize, link::cmd::kPageErase, "长度参数非法，请输入256的整数倍且大于256!", "页擦出FLASH!");
+  return EraseBlocks(c, kPageSize, link::cmd::kPageErase, "长度参数非法，请输入256的整数倍且大于256!",
+                     "长度参数非法，最大为65280!", "页擦出FLASH!");
 }
 
 ExtensionOutcome SectorErase(ExtensionContext& c) {
   return EraseBlocks(c, kSectorSize, link::cmd::kSectorErase, "长度参数非法，请输入4096的整数倍且大于4096!",
-                     "块擦出FLASH!");
+                     "长度参数非法，最大为61440!", "块擦出FLASH!");
 }
 
 ExtensionOutcome ReadFlash(ExtensionContext& c) {

@@ -17,6 +17,9 @@ constexpr uint32_t kMaxOtpWrite = 256;
 // A response frame carries at most this many data bytes after its status byte.
 constexpr uint32_t kMaxOtpRead = link::kMaxResponseData;
 constexpr size_t kOtpHeader = 7;  // page u8, length u16, address u32
+// The lengths are refused above these limits, so the u16 field always carries
+// the length that was logged.
+static_assert(kMaxOtpRead <= 0xFFFF && kMaxOtpWrite <= 0xFFFF);
 
 // 0 when no page is selected.
 uint8_t PageOf(const ExtensionContext& c) {

@@ -202,6 +202,35 @@ TEST_F(OperationsTest, DownloadRefusesBadInputsBeforeSendingAnything) {
   EXPECT_EQ(Caption(1073), QStringLiteral("download"));
 }
 
+// An image without a byte would erase its region and write nothing: the
+// window says which file, as for any other bad image, and sends nothing.
+TEST_F(OperationsTest, DownloadRefusesAnImageWithoutBytesNamingIt) {
+  struct Row {
+    int check;
+    int select;
+    const char* file;
+    QByteArray text;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {1095, 1067, "app.hex", ":00000001FF\r\n", "没有数据记录"},
+      {1093, 1070, "user.cfg", " \r\n\t\r\n", "没有用户数据"},
+  };
+  Connect();
+  for (const Row& row : rows) {
+    const QString path = WriteFile(QString::fromUtf8(row.file), row.text);
+    prompter.fileNames.push_back(path);
+    dialog.button(row.select)->click();
+    dialog.checkBox(row.check)->click();
+    prompter.messages.clear();
+    dialog.button(1073)->click();
+    EXPECT_EQ(prompter.messages, QStringList{path + QString::fromUtf8(": ") + QString::fromUtf8(row.reason)});
+    dialog.checkBox(row.check)->click();
+  }
+  EXPECT_TRUE(port->chip.frames.empty());
+  EXPECT_EQ(Caption(1073), QStringLiteral("download"));
+}
+
 TEST_F(OperationsTest, SecondPressAbortsAndOtherChipButtonsWait) {
   Connect();
   dialog.checkBox(1095)->click();

@@ -212,6 +212,36 @@ TEST(Download, BadInputIsReportedBeforeAnythingIsSent) {
   EXPECT_TRUE(PrepareDownload(limits));
 }
 
+// An image without a byte would erase its region and write nothing: the
+// whole download is refused, naming the file, even after a good image.
+TEST(Download, AnImageWithoutBytesIsRefusedNamingItsFile) {
+  testing::TempDir dir;
+  const std::string good = dir.Write("good.hex", HexText({1, 2, 3}));
+  struct Row {
+    const char* name;
+    bool hex;
+    std::string text;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"end-of-file record only", true, testing::kHexEndRecord, "没有数据记录"},
+      {"empty data records only", true, testing::HexRecord(0x00, 0x100, {}) + testing::kHexEndRecord, "没有数据记录"},
+      {"empty user data", false, "", "没有用户数据"},
+      {"blanks and line ends only", false, " \r\n\t\r\n", "没有用户数据"},
+      {"one character, no pair", false, "A\n", "没有用户数据"},
+  };
+  for (const Row& row : rows) {
+    const std::string path = dir.Write(row.hex ? "boot.hex" : "user.cfg", row.text);
+    DownloadChoice choice;
+    choice.appPath = good;
+    (row.hex ? choice.bootPath : choice.userDataPath) = path;
+    auto prepared = PrepareDownload(choice);
+    ASSERT_FALSE(prepared) << row.name;
+    EXPECT_EQ(prepared.error().kind, ErrorKind::kBadInput) << row.name;
+    EXPECT_EQ(prepared.error().text, path + ": " + row.reason) << row.name;
+  }
+}
+
 TEST(Download, AbortStopsAfterTheBlockInFlightAndStartsNothingNew) {
   DownloadFixture f;
   int blocks = 0;

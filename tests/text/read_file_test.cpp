@@ -1,8 +1,19 @@
 #include "text/read_file.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 
@@ -28,6 +39,136 @@ TEST(ReadFile, NamesThePathOfAFileItCannotRead) {
   auto folder = ReadFile(dir.path());
   ASSERT_FALSE(folder.ok());
   EXPECT_EQ(folder.error().kind, ErrorKind::kIo);
+}
+
+std::string MakeFifo(const testing::TempDir& dir, const char* name) {
+  const std::string path = dir.Path(name);
+  EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+  return path;
+}
+
+// ReadFile on another thread, so that a read that blocks fails the test
+// instead of hanging it; `unblock` then frees the reader.
+Result<std::string> ReadWithin(const std::string& path, std::chrono::seconds limit,
+                               const std::function<void()>& unblock = {}) {
+  auto reading = std::async(std::launch::async, [&path] { return ReadFile(path); });
+  if (reading.wait_for(limit) != std::future_status::ready) {
+    ADD_FAILURE() << path << ": still reading after " << limit.count() << " s";
+    if (unblock) unblock();
+  }
+  return reading.get();
+}
+
+// Frees a reader stuck on a FIFO: a writer comes and goes.
+void OpenAndCloseWriter(const std::string& fifo) {
+  const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  if (fd >= 0) close(fd);
+}
+
+// Inputs that would block the tool or feed it endless bytes are refused at
+// once, naming the path.
+TEST(ReadFile, RefusesAtOnceWhatIsNoFileToRead) {
+  const testing::TempDir dir;
+  const std::string fifo = MakeFifo(dir, "fifo");
+  int gone[2];
+  ASSERT_EQ(pipe2(gone, O_CLOEXEC), 0);
+  close(gone[1]);
+  const std::string socketPath = dir.Path("socket");
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  struct Row {
+    const char* name;
+    std::string path;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"FIFO without a writer", fifo, "管道没有写入端"},
+      {"pipe whose writer left without writing", "/dev/fd/" + std::to_string(gone[0]), "管道没有写入端"},
+      {"endless character device", "/dev/zero", "不是普通文件或管道"},
+      {"empty character device", "/dev/null", "不是普通文件或管道"},
+      {"socket", socketPath, "不是普通文件或管道"},
+  };
+  for (const Row& row : rows) {
+    const auto start = std::chrono::steady_clock::now();
+    auto got = ReadWithin(row.path, std::chrono::seconds(5), [&] { OpenAndCloseWriter(fifo); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << row.name;
+    ASSERT_FALSE(got.ok()) << row.name;
+    EXPECT_EQ(got.error().kind, ErrorKind::kBadInput) << row.name;
+    EXPECT_EQ(got.error().text, "无法读取文件 " + row.path + ": " + row.reason) << row.name;
+  }
+  close(gone[0]);
+  close(listener);
+}
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 13 + i / 251);
+  return bytes;
+}
+
+// Writes `bytes` in two halves, the second after a pause, then closes `fd`.
+void WriteSlowly(int fd, const std::string& bytes) {
+  const size_t half = bytes.size() / 2;
+  EXPECT_EQ(write(fd, bytes.data(), half), static_cast<ssize_t>(half));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a slow producer, not a wait for a result
+  size_t done = half;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+// A pipe that has a writer is read to its end of file, however slow the
+// writer and whether or not its bytes fit in the pipe.
+TEST(ReadFile, ReadsAPipeWithAWriterToItsEnd) {
+  struct Row {
+    const char* name;
+    bool named;       // a FIFO in the folder, or a pipe reached as /dev/fd/N
+    size_t size;      // above 64 KiB the writer waits for the reader
+    bool writeFirst;  // everything written and the writer gone before the open
+  };
+  const Row rows[] = {
+      {"FIFO, slow writer", true, 1000, false},
+      {"FIFO, more than the pipe holds", true, 300000, false},
+      {"pipe, written and closed before the open", false, 1000, true},
+      {"pipe, slow writer, more than the pipe holds", false, 300000, false},
+  };
+  for (const Row& row : rows) {
+    const testing::TempDir dir;
+    const std::string bytes = Pattern(row.size);
+    int readEnd = -1;
+    int writeEnd = -1;
+    std::string path;
+    if (row.named) {
+      path = MakeFifo(dir, "fifo");
+      // Read and write on one descriptor: open at once, and a writer the
+      // reader's open finds.
+      writeEnd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    } else {
+      int ends[2];
+      ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+      readEnd = ends[0];
+      writeEnd = ends[1];
+      path = "/dev/fd/" + std::to_string(readEnd);
+    }
+    ASSERT_GE(writeEnd, 0) << row.name;
+    std::thread writer;
+    if (row.writeFirst) {
+      WriteSlowly(writeEnd, bytes);
+    } else {
+      writer = std::thread(WriteSlowly, writeEnd, bytes);
+    }
+    auto got = ReadWithin(path, std::chrono::seconds(10));
+    if (writer.joinable()) writer.join();
+    if (readEnd >= 0) close(readEnd);
+    ASSERT_TRUE(got.ok()) << row.name << ": " << got.error().text;
+    EXPECT_TRUE(*got == bytes) << row.name << ": " << got->size() << " bytes";
+  }
 }
 
 }  // namespace

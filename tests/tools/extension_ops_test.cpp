@@ -126,11 +126,16 @@ TEST(ExtensionOperations, EachOptionOnSuccess) {
        .code = 0x2B,
        .payload = {0x00, 0x10, 0, 0, 0x00, 0x02},
        .lines = {"页擦出FLASH!", "地址：0x0x1000", "大小：512Byte", "擦出flash成功"}},
-      {.name = "page erase 65792",
-       .in = In(O::kPageErase, "0", "65792"),
+      {.name = "page erase, the largest length the field carries",
+       .in = In(O::kPageErase, "0", "65280"),
        .code = 0x2B,
-       .payload = {0, 0, 0, 0, 0x00, 0x01},
-       .lines = {"页擦出FLASH!", "地址：0x0x0", "大小：65792Byte", "擦出flash成功"}},
+       .payload = {0, 0, 0, 0, 0x00, 0xFF},
+       .lines = {"页擦出FLASH!", "地址：0x0x0", "大小：65280Byte", "擦出flash成功"}},
+      {.name = "sector erase, the largest length the field carries",
+       .in = In(O::kSectorErase, "0", "61440"),
+       .code = 0x30,
+       .payload = {0, 0, 0, 0, 0x00, 0xF0},
+       .lines = {"块擦出FLASH!", "地址：0x0x0", "大小：61440Byte", "擦出flash成功"}},
       {.name = "sector erase",
        .in = In(O::kSectorErase, "0x3000", "8192"),
        .code = 0x30,
@@ -210,6 +215,8 @@ TEST(ExtensionOperations, EachOptionOnSuccess) {
 TEST(ExtensionOperations, RefusedInputsSendNothing) {
   const char* kPageLength = "长度参数非法，请输入256的整数倍且大于256!";
   const char* kSectorLength = "长度参数非法，请输入4096的整数倍且大于4096!";
+  const char* kPageTooLong = "长度参数非法，最大为65280!";
+  const char* kSectorTooLong = "长度参数非法，最大为61440!";
   const char* kReadLength = "长度参数非法，请在1-256输入!";
   const char* kPage = "OTP 页数错误请在1-3输入!";
   const char* kOtpAddress = "OTP地址超出范围!";
@@ -227,6 +234,14 @@ TEST(ExtensionOperations, RefusedInputsSendNothing) {
       {"page empty length", In(O::kPageErase, "0", ""), {kPageLength}},
       {"sector 2048", In(O::kSectorErase, "0", "2048"), {kSectorLength}},
       {"sector 4097", In(O::kSectorErase, "0", "4097"), {kSectorLength}},
+      // Multiples of the block size beyond the 16-bit field: sent, they would
+      // erase their low 16 bits' worth (65792 as 256, 65536 as 0).
+      {"page 65792", In(O::kPageErase, "0", "65792"), {kPageTooLong}},
+      {"page 65536", In(O::kPageErase, "0", "65536"), {kPageTooLong}},
+      {"page -65280, 0xFFFF0100 as a number", In(O::kPageErase, "0", "-65280"), {kPageTooLong}},
+      {"page 65793: the block-size line first", In(O::kPageErase, "0", "65793"), {kPageLength}},
+      {"sector 65536+4096", In(O::kSectorErase, "0", "69632"), {kSectorTooLong}},
+      {"sector 65536", In(O::kSectorErase, "0", "65536"), {kSectorTooLong}},
       {"read 0", In(O::kReadFlash, "0", "0"), {kReadLength}},
       {"read 257", In(O::kReadFlash, "0", "257"), {kReadLength}},
       {"read hex length", In(O::kReadFlash, "0", "0x100"), {kReadLength}},
