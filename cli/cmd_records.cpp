@@ -13,6 +13,15 @@ namespace corvel::cli {
 
 namespace {
 
+// Where the file went, so a script or a user finds it (stdout keeps the log).
+void ReportWritten(const config::OutputFile& file) {
+  if (file.viaLink) {
+    std::fprintf(stderr, "文件已写入: %s -> %s\n", file.path.c_str(), file.target.c_str());
+  } else {
+    std::fprintf(stderr, "文件已写入: %s\n", file.path.c_str());
+  }
+}
+
 struct RecordOptions {
   std::string output;
   bool open = false;
@@ -23,12 +32,19 @@ int RunReadRecord(const GlobalOptions& global, config::RecordKind kind, const Re
                                ? std::string(kind == config::RecordKind::kPartition ? config::kPartitionFileName
                                                                                     : config::kAccessFileName)
                                : options.output;
+  // A file that cannot be written is known before the chip is read.
+  if (auto checked = config::CheckOutputFile(path); !checked) {
+    std::fprintf(stderr, "%s\n", checked.error().text.c_str());
+    return kExitUsage;
+  }
   return RunChipCommand(global, [&](ChipSession& session) {
-    switch (config::ReadRecordToFile(session.link, kind, path)) {
+    config::OutputFile written;
+    switch (config::ReadRecordToFile(session.link, kind, path, &written)) {
       case config::ReadRecordResult::kChipFailed: return kExitChipFailed;
       case config::ReadRecordResult::kFileFailed: return kExitUsage;
       case config::ReadRecordResult::kOk: break;
     }
+    ReportWritten(written);
     if (options.open) {
       auto opened = config::OpenWithDesktop(path);
       if (!opened) std::fprintf(stderr, "%s\n", opened.error().text.c_str());

@@ -1,11 +1,11 @@
 #include "config/record_read.h"
 
-#include "config/atomic_file.h"
 #include "link/command_codes.h"
 
 namespace corvel::config {
 
-ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::string& path) {
+ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::string& path,
+                                  OutputFile* written) {
   const bool partition = kind == RecordKind::kPartition;
   const size_t size = partition ? kPartitionRecordSize : kAccessRecordSize;
   // Address (0 or 0x100), then the length, both little-endian.
@@ -22,11 +22,12 @@ ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::
     link.log().AppendLog(file.error().text);
     return ReadRecordResult::kFileFailed;
   }
-  auto written = WriteFileAtomically(path, *file);
-  if (!written) {
-    link.log().AppendLog(written.error().text);
+  auto output = WriteFileAtomically(path, *file);
+  if (!output) {
+    link.log().AppendLog(output.error().text);
     return ReadRecordResult::kFileFailed;
   }
+  if (written != nullptr) *written = *output;
   return ReadRecordResult::kOk;
 }
 

@@ -1,11 +1,22 @@
 #include "config/atomic_file.h"
 
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 
@@ -63,7 +74,7 @@ TEST_F(WriteFileAtomicallyTest, FailsCleanlyWhereNoFileCanBeCreated) {
 }
 
 TEST_F(WriteFileAtomicallyTest, AFailedRenameLeavesTheOldEntryAndNoTemporaryFile) {
-  // A folder in the way: the temporary file is written, the rename fails.
+  // A folder in the way: refused before anything is written.
   const fs::path path = folder_ / "ble_access_config.cfg";
   fs::create_directory(path);
   std::ofstream(path / "kept") << "old";
@@ -72,6 +83,172 @@ TEST_F(WriteFileAtomicallyTest, AFailedRenameLeavesTheOldEntryAndNoTemporaryFile
   EXPECT_NE(result.error().text.find(path.string()), std::string::npos);
   EXPECT_EQ(EntriesIn(folder_), 1u);
   EXPECT_EQ(Contents(path / "kept"), "old");
+}
+
+// Runs `body` in a child process (for what changes the whole process: its
+// user, its limits); the child's exit status is body's result.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool IsLink(const fs::path& path) { return fs::is_symlink(fs::symlink_status(path)); }
+
+TEST_F(WriteFileAtomicallyTest, RefusesWhatIsNoRegularFileAndLeavesItAsItWas) {
+  struct Row {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    const char* what;
+  };
+  const std::vector<Row> rows = {
+      {"dangling", [](const fs::path& p) { fs::create_symlink("gone.cfg", p); }, "是失效的符号链接, 指向 gone.cfg"},
+      {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }, "是管道 (FIFO)"},
+      {"folder", [](const fs::path& p) { fs::create_directory(p); }, "是文件夹"},
+      {"null", [](const fs::path& p) { fs::create_symlink("/dev/null", p); }, " (链接到 /dev/null): 是设备文件"},
+      {"folderlink", [this](const fs::path& p) { fs::create_symlink(folder_, p); }, "是文件夹"},
+      {"sock",
+       [](const fs::path& p) {
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         ASSERT_LT(p.string().size(), sizeof address.sun_path) << p;
+         std::strcpy(address.sun_path, p.c_str());
+         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+         close(fd);
+       },
+       "是套接字"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path path = folder_ / row.name;
+    row.make(path);
+    const auto before = fs::symlink_status(path).type();
+    for (const auto& result : {CheckOutputFile(path.string()), WriteFileAtomically(path.string(), "data")}) {
+      ASSERT_FALSE(result.ok());
+      EXPECT_EQ(result.error().kind, ErrorKind::kBadInput);
+      EXPECT_EQ(result.error().text.rfind("无法写入文件 " + path.string(), 0), 0u) << result.error().text;
+      EXPECT_NE(result.error().text.find(row.what), std::string::npos) << result.error().text;
+    }
+    EXPECT_EQ(fs::symlink_status(path).type(), before);
+  }
+  EXPECT_EQ(EntriesIn(folder_), rows.size());
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(WriteFileAtomicallyTest, RefusesADeviceNode) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a device node needs root (a link to /dev/null is refused in the table)";
+  const fs::path path = folder_ / "null";
+  if (mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "this system does not let root make a device node here: " << std::strerror(errno);
+  }
+  auto result = WriteFileAtomically(path.string(), "data");
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().text.find(path.string() + ": 是设备文件"), std::string::npos) << result.error().text;
+  EXPECT_TRUE(fs::is_character_file(path));
+  EXPECT_EQ(EntriesIn(folder_), 1u);
+}
+
+TEST_F(WriteFileAtomicallyTest, FollowsALinkToItsTargetAndKeepsTheLink) {
+  // The target lives elsewhere: the new file must be made beside it, not
+  // beside the link, for the rename to stay on one file system.
+  const fs::path elsewhere = folder_ / "elsewhere";
+  const fs::path here = folder_ / "here";
+  fs::create_directories(elsewhere);
+  fs::create_directories(here);
+  std::ofstream(elsewhere / "board7.cfg") << "old";
+  fs::create_symlink(elsewhere / "board7.cfg", here / "second");
+  fs::create_symlink("second", here / "first");
+
+  auto result = WriteFileAtomically((here / "first").string(), "new");
+  ASSERT_TRUE(result.ok()) << result.error().text;
+  EXPECT_EQ(result->path, (here / "first").string());
+  EXPECT_EQ(result->target, fs::canonical(elsewhere / "board7.cfg").string());
+  EXPECT_TRUE(result->viaLink);
+  EXPECT_TRUE(IsLink(here / "first"));
+  EXPECT_TRUE(IsLink(here / "second"));
+  EXPECT_EQ(Contents(elsewhere / "board7.cfg"), "new");
+  EXPECT_EQ(EntriesIn(here), 2u);
+  EXPECT_EQ(EntriesIn(elsewhere), 1u);
+}
+
+TEST_F(WriteFileAtomicallyTest, AReplacedFileKeepsItsModeAndOwner) {
+  const fs::path path = folder_ / "board7.cfg";
+  std::ofstream(path) << "old";
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  // As root the owner can be kept too: give the file to somebody else first.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+
+  ASSERT_TRUE(WriteFileAtomically(path.string(), "new").ok());
+  struct stat after {};
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  EXPECT_EQ(Contents(path), "new");
+  EXPECT_NE(after.st_ino, before.st_ino);  // replaced, not rewritten in place
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+TEST_F(WriteFileAtomicallyTest, ANameOfTwoHundredFiftyBytesWorks) {
+  // Multi-byte characters too: the limit counts bytes.
+  std::string name = "记录";
+  name += std::string(250 - name.size() - 4, 'x') + ".cfg";
+  ASSERT_EQ(name.size(), 250u);
+  const fs::path path = folder_ / name;
+  for (const char* contents : {"first", "second"}) {
+    auto result = WriteFileAtomically(path.string(), contents);
+    ASSERT_TRUE(result.ok()) << result.error().text;
+    EXPECT_EQ(Contents(path), contents);
+  }
+  EXPECT_EQ(EntriesIn(folder_), 1u);
+}
+
+TEST_F(WriteFileAtomicallyTest, AReadOnlyFolderIsRefusedBeforeAnythingIsWritten) {
+  // Root writes anywhere: the check runs as nobody in a child.
+  const fs::path readOnly = folder_ / "ro";
+  fs::create_directory(readOnly);
+  ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(readOnly.c_str(), 0555), 0);
+  const std::string path = (readOnly / "board7.cfg").string();
+  const int status = InChild([&] {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+    for (const auto& result : {CheckOutputFile(path), WriteFileAtomically(path, "data")}) {
+      if (result.ok()) return 11;
+      if (result.error().kind != ErrorKind::kPermission) return 12;
+      if (result.error().text != "无法写入文件 " + path + ": 文件夹 " + readOnly.string() + ": Permission denied") {
+        std::fprintf(stderr, "%s\n", result.error().text.c_str());
+        return 13;
+      }
+    }
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(EntriesIn(readOnly), 0u);
+}
+
+TEST_F(WriteFileAtomicallyTest, AWriteThatFailsHalfwayRemovesTheTemporaryFile) {
+  // A file size limit makes the write itself fail after the temporary file
+  // was made; the old file stays whole.
+  const fs::path path = folder_ / "board7.cfg";
+  std::ofstream(path) << "old";
+  const int status = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 10;
+    auto result = WriteFileAtomically(path.string(), std::string(1000, 'n'));
+    if (result.ok()) return 11;
+    return result.error().text.find(path.string() + ": File too large") != std::string::npos ? 0 : 12;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Contents(path), "old");
+  EXPECT_EQ(EntriesIn(folder_), 1u);
 }
 
 }  // namespace
