@@ -92,20 +92,24 @@ std::string NonNegativeNumberError(const std::string& text) {
 }
 
 std::string NearestCommand(std::string_view word, std::span<const std::string> commands) {
-  // Levenshtein distance over one row; command names are short.
+  // Edit distance where swapping two neighbouring letters is one slip, as a
+  // typist makes it ("inof" for "info"); command names are short.
   auto distance = [word](std::string_view name) {
-    std::vector<size_t> row(name.size() + 1);
-    for (size_t j = 0; j < row.size(); ++j) row[j] = j;
+    const size_t width = name.size() + 1;
+    std::vector<size_t> d((word.size() + 1) * width);
+    auto at = [&d, width](size_t i, size_t j) -> size_t& { return d[i * width + j]; };
+    for (size_t i = 0; i <= word.size(); ++i) at(i, 0) = i;
+    for (size_t j = 0; j <= name.size(); ++j) at(0, j) = j;
     for (size_t i = 1; i <= word.size(); ++i) {
-      size_t diagonal = row[0];
-      row[0] = i;
       for (size_t j = 1; j <= name.size(); ++j) {
-        const size_t above = row[j];
-        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] == name[j - 1] ? 0 : 1)});
-        diagonal = above;
+        const size_t change = word[i - 1] == name[j - 1] ? 0 : 1;
+        at(i, j) = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + change});
+        if (i > 1 && j > 1 && word[i - 1] == name[j - 2] && word[i - 2] == name[j - 1]) {
+          at(i, j) = std::min(at(i, j), at(i - 2, j - 2) + 1);
+        }
       }
     }
-    return row.back();
+    return at(word.size(), name.size());
   };
   const size_t limit = std::max<size_t>(1, word.size() / 3);
   std::string nearest;

@@ -127,6 +127,7 @@ TEST(ArgumentText, NearestCommandOnlyForASlip) {
   const std::vector<std::string> commands = {"info", "mac", "read-flash", "write-flash", "read-reg", "otp-lock"};
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"red-flash", "read-flash"}, {"readflash", "read-flash"}, {"otp-lok", "otp-lock"}, {"inf", "info"},
+      {"inof", "info"},            {"otp-lcok", "otp-lock"},
       {"read-regs", "read-reg"},   {"frobnicate", ""},          {"flash", ""},          {"x", ""},
   };
   for (const auto& [word, nearest] : rows) EXPECT_EQ(NearestCommand(word, commands), nearest) << word;
