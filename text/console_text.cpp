@@ -61,12 +61,21 @@ void ConsoleTextDecoder::AppendGbk(std::string_view run, std::string& out) {
 }
 
 void ConsoleTextDecoder::DecodeWhole(std::string_view in, std::string& out) {
+  // Text decided as GBK is converted in one piece, ASCII between its runs
+  // included (GBK leaves ASCII as it is): a line of noise then costs one
+  // conversion, not one per stray byte.
+  size_t gbkFrom = std::string_view::npos;
+  auto flushGbk = [&](size_t to) {
+    if (gbkFrom == std::string_view::npos) return;
+    AppendGbk(in.substr(gbkFrom, to - gbkFrom), out);
+    gbkFrom = std::string_view::npos;
+  };
   size_t at = 0;
   while (at < in.size()) {
     if (static_cast<uint8_t>(in[at]) < 0x80) {
       const size_t start = at;
       while (at < in.size() && static_cast<uint8_t>(in[at]) < 0x80) ++at;
-      out.append(in.substr(start, at - start));
+      if (gbkFrom == std::string_view::npos) out.append(in.substr(start, at - start));
       continue;
     }
     // A run of non-ASCII characters, read as UTF-8 as long as it can be.
@@ -93,13 +102,14 @@ void ConsoleTextDecoder::DecodeWhole(std::string_view in, std::string& out) {
       // two-byte UTF-8 character (芯片 is D0 BE C6 AC), so such a run alone
       // proves nothing: it follows what the text has shown so far.
       if (hasLong) firmwareUtf8_ = true;
-      const std::string_view run = in.substr(start, end - start);
       if (firmwareUtf8_) {
-        out.append(run);
-      } else {
-        AppendGbk(run, out);
+        flushGbk(start);
+        out.append(in.substr(start, end - start));
+      } else if (gbkFrom == std::string_view::npos) {
+        gbkFrom = start;
       }
       if (cut) {
+        flushGbk(end);
         held_.assign(in.substr(end));
         return;
       }
@@ -107,6 +117,7 @@ void ConsoleTextDecoder::DecodeWhole(std::string_view in, std::string& out) {
       continue;
     }
     firmwareUtf8_ = false;
+    if (gbkFrom == std::string_view::npos) gbkFrom = start;
     // GBK from the run's start: pairs of a lead and a trail byte, where the
     // trail may be ASCII; the run ends at an ASCII byte in a lead's place.
     end = start;
@@ -115,16 +126,16 @@ void ConsoleTextDecoder::DecodeWhole(std::string_view in, std::string& out) {
       if (!IsGbkLead(lead)) {
         ++end;  // 0x80 and 0xFF stand alone
       } else if (end + 1 == in.size()) {
-        AppendGbk(in.substr(start, end - start), out);
+        flushGbk(end);
         held_.assign(1, static_cast<char>(lead));
         return;
       } else {
         end += IsGbkTrail(static_cast<uint8_t>(in[end + 1])) ? 2 : 1;
       }
     }
-    AppendGbk(in.substr(start, end - start), out);
     at = end;
   }
+  flushGbk(in.size());
 }
 
 }  // namespace corvel::text

@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Two-byte runs follow the text so far: after UTF-8 Chinese, ° is UTF-8.
         Row{"AmbiguousRunAfterUtf8", {"\xE8\x8A\xAF 25\xC2\xB0" "C"}, "芯 25°C"},
         Row{"AmbiguousRunAfterGbk", {"\xC4\xA3\xBF\xE9 \xD0\xBE"}, "模块 芯"},
+        Row{"GbkRunsAroundAsciiAndStrays", {"\xD6\xD0" "a\xCE\xC4\xFF\x81\r\n"}, "中a文\xEF\xBF\xBD\xEF\xBF\xBD\r\n"},
         Row{"BytesThatAreNeither", {"a\xFF\x80z"}, "a\xEF\xBF\xBD\xE2\x82\xACz"}),
     [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
 
