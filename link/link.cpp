@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
 #include "link/command_codes.h"
 
 namespace corvel::link {
@@ -31,26 +32,6 @@ constexpr CodeSet kAnswerCodes = MakeCodeSet(false);
 // acknowledgement, and two the boot loader may send that end nothing. A start
 // with any other code is noise.
 constexpr CodeSet kFrameCodes = MakeCodeSet(true);
-
-// A UTF-8 lead byte: how many continuation bytes follow and the range the
-// first of them must fall in (the narrower ranges shut out overlong forms,
-// surrogates and code points past U+10FFFF). `follow` 0: no lead byte.
-struct Utf8Lead {
-  uint8_t follow = 0;
-  uint8_t low = 0x80;
-  uint8_t high = 0xBF;
-};
-
-constexpr Utf8Lead LeadOf(uint8_t b) {
-  if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
-  if (b == 0xE0) return {2, 0xA0, 0xBF};
-  if (b == 0xED) return {2, 0x80, 0x9F};
-  if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF};
-  if (b == 0xF0) return {3, 0x90, 0xBF};
-  if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF};
-  if (b == 0xF4) return {3, 0x80, 0x8F};
-  return {};
-}
 
 // Whole seconds: a limit of N ends when the seconds counter has moved on by N
 // since `startMicros`, so N-1 to N seconds after it.
@@ -204,7 +185,7 @@ void Link::Observe(uint8_t b) {
     ++hunt_.textBytes;
     return;
   }
-  const Utf8Lead lead = LeadOf(b);
+  const Utf8Lead lead = Utf8LeadOf(b);
   if (lead.follow == 0) return;
   utf8Left_ = lead.follow;
   utf8Low_ = lead.low;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/utf8.h"
 #include "text/gbk.h"
 
 namespace corvel::text {
@@ -15,29 +16,14 @@ bool IsContinuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 constexpr size_t kCut = SIZE_MAX;
 
 size_t Utf8Character(std::string_view in) {
-  const auto lead = static_cast<uint8_t>(in[0]);
-  size_t length = 0;
-  uint8_t low = 0x80;
-  uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  for (size_t i = 1; i < length; ++i) {
+  const Utf8Lead lead = Utf8LeadOf(static_cast<uint8_t>(in[0]));
+  if (lead.follow == 0) return 0;
+  for (size_t i = 1; i <= lead.follow; ++i) {
     if (i >= in.size()) return kCut;
     const auto b = static_cast<uint8_t>(in[i]);
-    if (i == 1 ? (b < low || b > high) : !IsContinuation(b)) return 0;
+    if (i == 1 ? (b < lead.low || b > lead.high) : !IsContinuation(b)) return 0;
   }
-  return length;
+  return size_t{lead.follow} + 1;
 }
 
 bool IsGbkLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
