@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "app/window_geometry.h"
+
 namespace corvel::app {
 
 enum class ControlKind {
@@ -28,6 +30,7 @@ struct ControlEntry {
   int x, y, w, h;  // dialog units
   bool visible;
   bool enabled;
+  Stretch stretch = Stretch::kNone;  // when the window is not the layout's size
 };
 
 // The controls' ids. Each widget's objectName is its id ("1066"), so tests
@@ -98,14 +101,16 @@ inline constexpr int kControlIdLimit = 1110;
 // Size of the main dialog in dialog units, and how much narrower the window
 // opens, which leaves the extension area outside it: 170 pixels with the
 // template's own font, whose average character is 6 pixels wide; a wider
-// font widens the area, and the narrowing grows with it.
+// font widens the area, and the narrowing grows with it. The window opens
+// centred on its screen, not at the template's place.
 inline constexpr int kDialogWidthDlu = 473;
 inline constexpr int kDialogHeightDlu = 363;
 inline constexpr int kExtensionAreaWidthPx = 170;
 inline constexpr int kTemplateFontBaseX = 6;
-inline constexpr int kDialogX = 500;
-inline constexpr int kDialogY = 100;
 inline constexpr int kFontPointSize = 9;
+// A short screen takes room from the log pane first, down to this height;
+// below it the window scrolls.
+inline constexpr int kMinLogPaneHeightDlu = 40;
 inline constexpr const char* kDialogFontFamily = "宋体";
 inline constexpr const char* kWindowTitle = "Corvel_DownloadTool_V1.3";
 

@@ -13,10 +13,14 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "app/about_dialog.h"
+#include "app/dialog_group_box.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
 #include "text/number_text.h"
@@ -36,15 +40,26 @@ QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 }  // namespace
 
 MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::unique_ptr<WindowPort> port,
-                       QWidget* parent)
-    : QWidget(parent),
-      prompter_(prompter),
+                       int fontPointSize)
+    : prompter_(prompter),
       port_(std::move(port)),
       scanner_(std::move(portLister)),
-      units_(DialogFont(kFontPointSize)),
+      units_(DialogFont(fontPointSize)),
       controls_(kControlIdLimit, nullptr) {
   setWindowTitle(Text(kWindowTitle));
-  setFont(DialogFont(kFontPointSize));
+  setFont(DialogFont(fontPointSize));
+  // The controls keep the dialog's places on a canvas; a window smaller than
+  // them scrolls instead of cutting them off.
+  scrollArea_ = new QScrollArea(this);
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setWidgetResizable(true);
+  canvas_ = new QWidget;
+  canvas_->setObjectName(QStringLiteral("canvas"));
+  canvas_->installEventFilter(this);
+  scrollArea_->setWidget(canvas_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(scrollArea_);
   BuildControls();
   log_ = std::make_unique<log::Log>(*logPane_);
   link_ = std::make_unique<link::Link>(port_->host(), *log_);
@@ -65,8 +80,9 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
   connect(&rescanStart_, &QTimer::timeout, this, [this] { scanner_.Start(); });
   rescanStart_.start(kRescanDelayMs);
 
-  setFixedSize(NarrowWidth(), units_.ToPixelsY(kDialogHeightDlu));
-  move(kDialogX, kDialogY);
+  canvas_->setMinimumSize(MinimumLayoutSize());
+  canvas_->resize(LayoutSize());
+  PlaceCentred();
 }
 
 MainDialog::~MainDialog() {
@@ -88,41 +104,112 @@ int MainDialog::ExtensionAreaWidth() const {
 
 int MainDialog::NarrowWidth() const { return units_.ToPixelsX(kDialogWidthDlu) - ExtensionAreaWidth(); }
 
+QSize MainDialog::LayoutSize() const {
+  const int width = extensionShown_ ? NarrowWidth() + ExtensionAreaWidth() : NarrowWidth();
+  return {width, units_.ToPixelsY(kDialogHeightDlu)};
+}
+
+QSize MainDialog::MinimumLayoutSize() const {
+  const int logPane = control(kLogPaneEdit)->minimumHeight();
+  const QSize full = LayoutSize();
+  const int spare = std::max(0, placedLogPaneHeight_ - logPane);
+  return {full.width(), full.height() - spare};
+}
+
+QRect MainDialog::AvailableArea() const {
+  if (availableArea_) return *availableArea_;
+  return screen()->availableGeometry();
+}
+
+void MainDialog::SetAvailableArea(const QRect& area) {
+  availableArea_ = area;
+  PlaceCentred();
+}
+
+QMargins MainDialog::FrameMargins() const {
+  // Known once the window manager has framed the window; guessed before.
+  if (isVisible()) {
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frame != client) {
+      return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+              frame.bottom() - client.bottom()};
+    }
+  }
+  return kFrameAllowance;
+}
+
+void MainDialog::PlaceCentred() {
+  setGeometry(CentredWithin(LayoutSize(), AvailableArea(), FrameMargins()));
+  FollowWindowSize();
+}
+
+void MainDialog::FollowWindowSize() {
+  // A shown window's scroll area sizes the canvas and the resize lays it out;
+  // a hidden one gets no resize events until it is shown.
+  if (isVisible()) return;
+  canvas_->resize(size().expandedTo(canvas_->minimumSize()));
+  LayOut();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == canvas_ && event->type() == QEvent::Resize) LayOut();
+  return QWidget::eventFilter(watched, event);
+}
+
+void MainDialog::LayOut() {
+  const QSize layout = LayoutSize();
+  const int dw = canvas_->width() - layout.width();
+  const int dh = canvas_->height() - layout.height();
+  for (const Placed& item : placed_) item.widget->setGeometry(Stretched(item.rect, item.stretch, dw, dh));
+}
+
 void MainDialog::BuildControls() {
+  QWidget* const canvas = canvas_;
   for (const ControlEntry& entry : MainDialogControls()) {
     QWidget* widget = nullptr;
     QRect rect = units_.ToPixels(entry.x, entry.y, entry.w, entry.h);
     const QString caption = Text(entry.caption);
     switch (entry.kind) {
-      case ControlKind::kGroupBox: widget = new QGroupBox(caption, this); break;
-      case ControlKind::kStatic: widget = new QLabel(caption, this); break;
-      case ControlKind::kEdit: widget = new QLineEdit(caption, this); break;
+      case ControlKind::kGroupBox: widget = new DialogGroupBox(caption, canvas); break;
+      case ControlKind::kStatic: widget = new QLabel(caption, canvas); break;
+      case ControlKind::kEdit: widget = new QLineEdit(caption, canvas); break;
       case ControlKind::kLogEdit:
-        logPane_ = new LogPane(this);
+        logPane_ = new LogPane(canvas);
+        logPane_->setMinimumHeight(units_.ToPixelsY(kMinLogPaneHeightDlu));
+        placedLogPaneHeight_ = rect.height();
         widget = logPane_;
         break;
       case ControlKind::kProgress: {
-        auto* bar = new QProgressBar(this);
+        auto* bar = new QProgressBar(canvas);
         bar->setTextVisible(false);
         widget = bar;
         break;
       }
-      case ControlKind::kCheckBox: widget = new QCheckBox(caption, this); break;
+      case ControlKind::kCheckBox: widget = new QCheckBox(caption, canvas); break;
       case ControlKind::kPushButton: {
-        auto* pushButton = new QPushButton(caption, this);
+        auto* pushButton = new QPushButton(caption, canvas);
         pushButton->setAutoDefault(false);
         widget = pushButton;
         break;
       }
       case ControlKind::kCombo:
       case ControlKind::kSortedCombo: {
-        auto* box = new QComboBox(this);
+        auto* box = new QComboBox(canvas);
         box->setMaxVisibleItems(std::max(1, entry.h / kComboHeightDlu));
         rect.setHeight(std::max(units_.ToPixelsY(kComboHeightDlu), box->sizeHint().height()));
         widget = box;
         break;
       }
     }
+    // A font taller than the template's needs taller boxes for a line of
+    // text: they grow about their middle, which keeps the rows aligned.
+    if (entry.kind == ControlKind::kStatic || entry.kind == ControlKind::kCheckBox ||
+        entry.kind == ControlKind::kEdit || entry.kind == ControlKind::kPushButton) {
+      const int needed = widget->sizeHint().height();
+      if (needed > rect.height()) rect.adjust(0, -(needed - rect.height()) / 2, 0, (needed - rect.height() + 1) / 2);
+    }
+    placed_.push_back({widget, rect, entry.stretch});
     widget->setGeometry(rect);
     widget->setVisible(entry.visible);
     widget->setEnabled(entry.enabled);
@@ -182,10 +269,19 @@ void MainDialog::WireHandlers() {
 
 void MainDialog::SetExtensionAreaShown(bool shown) {
   if (shown == extensionShown_) return;
+  // Room the user gave the window beyond its layout stays with it.
+  const int extra = std::max(0, width() - LayoutSize().width());
   extensionShown_ = shown;
   extensionAction_->setChecked(shown);
   for (int id : kExtensionAreaIds) control(id)->setVisible(shown);
-  setFixedSize(shown ? NarrowWidth() + ExtensionAreaWidth() : NarrowWidth(), height());
+  canvas_->setMinimumSize(MinimumLayoutSize());
+  if (!isMaximized() && !isFullScreen()) {
+    QRect client = geometry();
+    client.setWidth(LayoutSize().width() + extra);
+    setGeometry(KeptWithin(client, AvailableArea(), FrameMargins()));
+  }
+  FollowWindowSize();
+  LayOut();
 }
 
 void MainDialog::ShowAbout() {

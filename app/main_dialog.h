@@ -2,6 +2,8 @@
 // the handlers that gather the user's choices and start the chip operations.
 #pragma once
 
+#include <QMargins>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -30,6 +32,7 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 
 namespace corvel::app {
 
@@ -41,11 +44,16 @@ class MainDialog : public QWidget {
  public:
   static constexpr int kRescanDelayMs = 1000;
 
+  // Asked before a close would stop a chip operation.
+  static constexpr const char* kStopQuestion = "芯片操作尚未结束, 关闭窗口将中止它。确定关闭吗?";
+
+  // `fontPointSize`: the dialog font's size; the layout scales with it.
   MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::unique_ptr<WindowPort> port,
-             QWidget* parent = nullptr);
+             int fontPointSize = kFontPointSize);
   ~MainDialog() override;
 
-  // Controls by id ("1065"); null for an id the dialog does not have.
+  // Controls by id ("1065"); null for an id the dialog does not have. They
+  // lie on the canvas, which the window scrolls when it is smaller than them.
   QWidget* control(int id) const;
   QPushButton* button(int id) const;
   QCheckBox* checkBox(int id) const;
@@ -55,12 +63,26 @@ class MainDialog : public QWidget {
   log::Log& log() { return *log_; }
   PortScanner& portScanner() { return scanner_; }
   const DialogUnits& units() const { return units_; }
+  // The control of the table's entry `index`, those without an id included.
+  QWidget* controlAt(size_t index) const { return index < placed_.size() ? placed_[index].widget : nullptr; }
+  QWidget* canvas() const { return canvas_; }
+  QScrollArea* scrollArea() const { return scrollArea_; }
 
   // The width the window opens with: the template's, less the extension area.
   int NarrowWidth() const;
   int ExtensionAreaWidth() const;
   bool extensionAreaShown() const { return extensionShown_; }
+  // Widens or narrows the window by the extension area, keeping it on the screen.
   void SetExtensionAreaShown(bool shown);
+
+  // The layout's size as it stands (narrow or with the extension area), and
+  // the least it takes before it scrolls: the log pane gives up room first.
+  QSize LayoutSize() const;
+  QSize MinimumLayoutSize() const;
+  // The screen area the window keeps within: the current screen's available
+  // area unless one was set. Setting one places the window afresh, centred.
+  QRect AvailableArea() const;
+  void SetAvailableArea(const QRect& area);
 
   // Brings the port list up to date with `found`: new ports are added in sorted
   // place, missing ones removed; the selection stays on a port still there.
@@ -90,12 +112,18 @@ class MainDialog : public QWidget {
   const QString& userDataPath() const { return userDataPath_; }
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildControls();
+  // Places every control for the canvas's current size.
+  void LayOut();
+  void PlaceCentred();
+  void FollowWindowSize();
+  QMargins FrameMargins() const;
   void WireHandlers();
   void FillRateLists();
   void ShowAbout();
@@ -129,6 +157,16 @@ class MainDialog : public QWidget {
   PortScanner scanner_;
   DialogUnits units_;
   std::vector<QWidget*> controls_;  // indexed by id; null where no control
+  struct Placed {
+    QWidget* widget;
+    QRect rect;  // at the layout's own size
+    Stretch stretch;
+  };
+  std::vector<Placed> placed_;
+  int placedLogPaneHeight_ = 0;
+  QScrollArea* scrollArea_ = nullptr;
+  QWidget* canvas_ = nullptr;
+  std::optional<QRect> availableArea_;
   LogPane* logPane_ = nullptr;
   std::unique_ptr<log::Log> log_;
   QAction* aboutAction_ = nullptr;
@@ -142,6 +180,7 @@ class MainDialog : public QWidget {
   std::unique_ptr<program::Download> download_;
   bool operationRunning_ = false;
   bool closing_ = false;
+  bool askingToStop_ = false;
   bool portOpen_ = false;
   // As the connection last reported it; the connect button's click follows it.
   link::ConnectionStage connectionStage_ = link::ConnectionStage::kIdle;

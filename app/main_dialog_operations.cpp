@@ -286,6 +286,21 @@ void MainDialog::OnExtensionExecute() {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
+  // A stray Esc or click on the close box must not cut a download short. The
+  // operation waits below this question and goes on once it is answered.
+  if (operationRunning_ && !closing_) {
+    if (askingToStop_) {
+      event->ignore();
+      return;
+    }
+    askingToStop_ = true;
+    const bool stop = prompter_.AskConfirm(this, QString::fromUtf8(kStopQuestion), QString::fromUtf8(kMessageTitle));
+    askingToStop_ = false;
+    if (!stop) {
+      event->ignore();
+      return;
+    }
+  }
   // An operation waiting inside a click ends at once: the download is
   // aborted, the bursts stop, every wait sees the port gone. No command goes out.
   closing_ = true;

@@ -1,5 +1,6 @@
 // The port row, the connect button and the chip operation buttons against a
 // scripted chip: captions, enabled buttons, what goes out and what is logged.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -261,9 +262,38 @@ TEST_F(OperationsTest, ClosingDuringAnOperationEndsItAndStopsThePort) {
   elapsed.start();
   dialog.button(1061)->click();
   EXPECT_LT(elapsed.elapsed(), 2000);  // not the command's 4 s limit
+  EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8(MainDialog::kStopQuestion)});  // answered OK
   EXPECT_EQ(port->stops, 1);
   EXPECT_EQ(Codes(), std::vector<uint8_t>{0x20});
   EXPECT_TRUE(Log().endsWith(QString::fromUtf8("擦出flash失败!\n")));
+}
+
+// A stray Esc in the middle of a download asks first; Cancel lets the
+// download finish. When idle, Esc closes at once.
+TEST_F(OperationsTest, EscDuringADownloadAsksAndCancelLetsItFinish) {
+  Connect();
+  dialog.show();
+  dialog.checkBox(1095)->click();
+  prompter.fileNames.push_back(WriteFile(QStringLiteral("app.hex"), MakeHex(600)));
+  dialog.button(1067)->click();
+  port->chip.blockStatus[0] = testing::kSilent;  // held until the test has pressed Esc
+  prompter.confirmAnswer = false;
+  QTimer::singleShot(30, &dialog, [this] {
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus != nullptr ? focus : &dialog, Qt::Key_Escape);
+    port->Receive(testing::MakeResponse(0x24, 0x00));
+  });
+  dialog.button(1073)->click();
+  EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8(MainDialog::kStopQuestion)});
+  EXPECT_TRUE(Log().contains(QString::fromUtf8("文件传输结束:编程成功!"))) << Log().toStdString();
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(port->stops, 0);
+
+  prompter.questions.clear();
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  EXPECT_TRUE(prompter.questions.isEmpty());
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(port->stops, 1);
 }
 
 TEST_F(OperationsTest, ReadARecordIntoItsFileAndLoadItBack) {
