@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QStyle>
-#include <QStyleOption>
 
 namespace corvel::app {
 
@@ -12,13 +11,12 @@ QRect DialogGroupBox::FrameRect() const { return rect().adjusted(0, fontMetrics(
 
 void DialogGroupBox::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  QStyleOptionFrame frame;
-  frame.initFrom(this);
-  frame.rect = FrameRect();
-  frame.lineWidth = 1;
-  frame.midLineWidth = 0;
-  frame.features = QStyleOptionFrame::None;
-  style()->drawPrimitive(QStyle::PE_FrameGroupBox, &frame, &painter, this);
+  // An etched line: shadow, with a light line one pixel inside and below it.
+  const QRect frame = FrameRect();
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawRect(frame.adjusted(0, 0, -2, -2));
+  painter.setPen(palette().color(QPalette::Light));
+  painter.drawRect(frame.adjusted(1, 1, -1, -1));
 
   // The caption sits on the line with a little space either side of it.
   const QFontMetrics metrics = fontMetrics();

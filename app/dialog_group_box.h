@@ -12,9 +12,9 @@ class DialogGroupBox : public QGroupBox {
  public:
   DialogGroupBox(const QString& title, QWidget* parent);
 
-  // The frame's outer edge in the box's own coordinates; the line is one pixel
-  // wide, so a control lies inside the frame when it lies inside this less one
-  // pixel all round.
+  // The frame's outer edge in the box's own coordinates. The etched line is
+  // two pixels wide: a control lies inside the frame when it lies inside this
+  // less two pixels all round.
   QRect FrameRect() const;
 
  protected:

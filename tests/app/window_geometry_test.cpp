@@ -52,7 +52,7 @@ class WindowOnScreen : public ::testing::TestWithParam<Screen> {
   bool OnScreen() const { return GetParam().available.contains(dialog.frameGeometry()); }
   QRect Frame(QWidget* group) const {
     const QRect frame = static_cast<DialogGroupBox*>(group)->FrameRect();
-    return frame.translated(group->pos()).adjusted(1, 1, -1, -1);  // inside the line
+    return frame.translated(group->pos()).adjusted(2, 2, -2, -2);  // inside the line
   }
   // Every control whose template place lies in a group's lies inside its frame.
   void ExpectControlsInsideTheirFrames() {
