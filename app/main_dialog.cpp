@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -165,37 +164,36 @@ void MainDialog::LayOut() {
 }
 
 void MainDialog::BuildControls() {
-  QWidget* const canvas = canvas_;
   for (const ControlEntry& entry : MainDialogControls()) {
     QWidget* widget = nullptr;
     QRect rect = units_.ToPixels(entry.x, entry.y, entry.w, entry.h);
     const QString caption = Text(entry.caption);
     switch (entry.kind) {
-      case ControlKind::kGroupBox: widget = new DialogGroupBox(caption, canvas); break;
-      case ControlKind::kStatic: widget = new QLabel(caption, canvas); break;
-      case ControlKind::kEdit: widget = new QLineEdit(caption, canvas); break;
+      case ControlKind::kGroupBox: widget = new DialogGroupBox(caption, canvas_); break;
+      case ControlKind::kStatic: widget = new QLabel(caption, canvas_); break;
+      case ControlKind::kEdit: widget = new QLineEdit(caption, canvas_); break;
       case ControlKind::kLogEdit:
-        logPane_ = new LogPane(canvas);
+        logPane_ = new LogPane(canvas_);
         logPane_->setMinimumHeight(units_.ToPixelsY(kMinLogPaneHeightDlu));
         placedLogPaneHeight_ = rect.height();
         widget = logPane_;
         break;
       case ControlKind::kProgress: {
-        auto* bar = new QProgressBar(canvas);
+        auto* bar = new QProgressBar(canvas_);
         bar->setTextVisible(false);
         widget = bar;
         break;
       }
-      case ControlKind::kCheckBox: widget = new QCheckBox(caption, canvas); break;
+      case ControlKind::kCheckBox: widget = new QCheckBox(caption, canvas_); break;
       case ControlKind::kPushButton: {
-        auto* pushButton = new QPushButton(caption, canvas);
+        auto* pushButton = new QPushButton(caption, canvas_);
         pushButton->setAutoDefault(false);
         widget = pushButton;
         break;
       }
       case ControlKind::kCombo:
       case ControlKind::kSortedCombo: {
-        auto* box = new QComboBox(canvas);
+        auto* box = new QComboBox(canvas_);
         box->setMaxVisibleItems(std::max(1, entry.h / kComboHeightDlu));
         rect.setHeight(std::max(units_.ToPixelsY(kComboHeightDlu), box->sizeHint().height()));
         widget = box;
