@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/about_dialog.h"
+#include "app/app_icon.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
 #include "text/number_text.h"
@@ -44,6 +45,7 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
       units_(DialogFont(kFontPointSize)),
       controls_(kControlIdLimit, nullptr) {
   setWindowTitle(Text(kWindowTitle));
+  setWindowIcon(AppIcon());
   setFont(DialogFont(kFontPointSize));
   BuildControls();
   log_ = std::make_unique<log::Log>(*logPane_);
