@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/app_icon.h"
 #include "app/control_table.h"
 #include "app/dialog_units.h"
 
@@ -15,7 +16,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setFixedSize(units.ToPixelsX(235), units.ToPixelsY(55));
 
   auto* icon = new QLabel(this);
-  icon->setPixmap(windowIcon().pixmap(32, 32));
+  icon->setPixmap(AppIcon().pixmap(32, 32));
   icon->move(units.ToPixelsX(11), units.ToPixelsY(17));
   icon->resize(32, 32);
   auto* text = new QLabel(QStringLiteral("Pellamy 1.0 版"), this);

@@ -35,9 +35,30 @@ CustomBaudDialog::CustomBaudDialog(Prompter& prompter, QWidget* parent) : QDialo
   connect(cancel, &QPushButton::clicked, this, &CustomBaudDialog::OnCancel);
 }
 
+namespace {
+
+// Decimal digits only, 1 .. 4294967295: anything else would open the port at
+// a rate of 0 or of whatever digits lead the text.
+bool IsRate(const QString& text) {
+  if (text.isEmpty()) return false;
+  for (const QChar c : text) {
+    if (c < u'0' || c > u'9') return false;
+  }
+  bool fits = false;
+  return text.toUInt(&fits) > 0 && fits;
+}
+
+}  // namespace
+
 void CustomBaudDialog::OnOk() {
-  enteredText_ = edit_->text();
-  if (enteredText_.isEmpty()) prompter_.ShowMessage(this, QStringLiteral("please input a number!"));
+  const QString text = edit_->text().trimmed();
+  if (!IsRate(text)) {
+    prompter_.ShowMessage(this, QStringLiteral("please input a number!"));
+    edit_->setFocus();
+    edit_->selectAll();
+    return;
+  }
+  enteredText_ = text;
   closingByButton_ = true;
   done(QDialog::Accepted);
 }

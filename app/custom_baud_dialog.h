@@ -1,5 +1,6 @@
-// The custom baud rate dialog (template 137): one edit, OK and Cancel. Only
-// the entered text matters; it is not checked to be a number.
+// The custom baud rate dialog (template 137): one edit, OK and Cancel. OK
+// takes only a positive whole number that fits in 32 bits, as its trimmed
+// digits; anything else is refused with the dialog left open for a fix.
 #pragma once
 
 #include <QDialog>

@@ -1,23 +1,66 @@
 // corvel-tool: the download tool's window.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
+#include <string_view>
 
+#include "app/app_icon.h"
 #include "app/main_dialog.h"
 #include "app/prompter.h"
 #include "app/window_host.h"
 #include "serial/port_list.h"
 #include "sim/pty_server.h"
 
+namespace {
+
+// The options QApplication takes out of the command line for itself (its
+// platform's too), and whether the next argument is their value.
+struct QtOption {
+  std::string_view name;
+  bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true}, {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowtitle", true}, {"qwindowicon", true}, {"geometry", true},
+    {"title", true}, {"icon", true}, {"session", true}, {"display", true}, {"name", true},
+    {"style", true}, {"stylesheet", true}, {"reverse", false}, {"testability", false},
+    {"widgetcount", false}, {"nograb", false}, {"dograb", false}, {"sync", false},
+    {"qmljsdebugger", false},
+};
+
+// The arguments as the parser will see them once QApplication has taken out
+// its own, for a first reading before there is one. Taking out more than Qt
+// does costs nothing: the second reading reports what is left.
+QStringList WithoutQtOptions(const QStringList& arguments) {
+  QStringList kept;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    bool taken = false;
+    if (i > 0 && argument.startsWith(u'-')) {
+      const QString word = argument.mid(argument.startsWith(QStringLiteral("--")) ? 2 : 1);
+      const QString name = word.section(u'=', 0, 0);
+      for (const QtOption& option : kQtOptions) {
+        if (name != QLatin1String(option.name.data(), static_cast<qsizetype>(option.name.size()))) continue;
+        taken = true;
+        if (option.takesValue && name == word) ++i;
+        break;
+      }
+    }
+    if (!taken) kept << argument;
+  }
+  return kept;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("corvel-tool"));
-  QApplication::setApplicationVersion(QStringLiteral("1.3"));
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvel/icon.svg")));
+  QCoreApplication::setApplicationName(QStringLiteral("corvel-tool"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Download tool for Corvel BLE chips"));
@@ -30,6 +73,17 @@ int main(int argc, char** argv) {
                                       QStringLiteral("FILE"));
   parser.addOption(sim);
   parser.addOption(screenshot);
+  {
+    // Help, the version and a wrong option need no display; a QApplication
+    // aborts without one, so they are answered before it exists.
+    const QCoreApplication commandLine(argc, argv);
+    const QStringList arguments = WithoutQtOptions(QCoreApplication::arguments());
+    // --help-all lists QApplication's own options too, so it waits for one.
+    if (!parser.parse(arguments) || !parser.isSet(QStringLiteral("help-all"))) parser.process(arguments);
+  }
+
+  QApplication application(argc, argv);
+  QApplication::setWindowIcon(corvel::app::AppIcon());
   parser.process(application);
 
   // The simulated chip serves a pseudo-terminal; its device is listed with

@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "app/about_dialog.h"
+#include "app/app_icon.h"
 #include "app/dialog_group_box.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
@@ -46,6 +47,7 @@ MainDialog::MainDialog(Prompter& prompter, PortScanner::Lister portLister, std::
       units_(DialogFont(fontPointSize)),
       controls_(kControlIdLimit, nullptr) {
   setWindowTitle(Text(kWindowTitle));
+  setWindowIcon(AppIcon());
   setFont(DialogFont(fontPointSize));
   // The controls keep the dialog's places on a canvas; a window smaller than
   // them scrolls instead of cutting them off.

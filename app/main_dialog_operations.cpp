@@ -9,6 +9,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
+
+#include <optional>
+#include <string>
 
 #include "app/log_pane.h"
 #include "app/main_dialog.h"
@@ -33,6 +37,7 @@ const QString kStopCaption = QStringLiteral("停止连接");
 const QString kDisconnectCaption = QStringLiteral("断开");
 const QString kDownloadCaption = QStringLiteral("download");
 const QString kDownloadingCaption = QStringLiteral("下载中...");
+const QString kNoFileChosen = QStringLiteral("没有选择文件");
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
 
@@ -182,13 +187,29 @@ void MainDialog::OnDownload() {
   choice.access = checkBox(kAccessCheck)->isChecked();
   choice.partitionRecord = partitionRecord_;
   choice.accessRecord = accessRecord_;
+  struct ImageRow {
+    int check;
+    const QString& path;
+    std::optional<std::string>& chosen;
+  };
+  const ImageRow imageRows[] = {{kAppCheck, appPath_, choice.appPath},
+                                {kStackCheck, stackPath_, choice.stackPath},
+                                {kBootCheck, bootPath_, choice.bootPath},
+                                {kUserDataCheck, userDataPath_, choice.userDataPath}};
+  QStringList unchosen;
   // Hidden rows count by their tick alone.
-  if (checkBox(kAppCheck)->isChecked()) choice.appPath = Utf8(appPath_);
-  if (checkBox(kStackCheck)->isChecked()) choice.stackPath = Utf8(stackPath_);
-  if (checkBox(kBootCheck)->isChecked()) choice.bootPath = Utf8(bootPath_);
-  if (checkBox(kUserDataCheck)->isChecked()) choice.userDataPath = Utf8(userDataPath_);
+  for (const ImageRow& row : imageRows) {
+    if (!checkBox(row.check)->isChecked()) continue;
+    row.chosen = Utf8(row.path);
+    if (row.path.isEmpty()) unchosen << checkBox(row.check)->text() + u' ' + kNoFileChosen;
+  }
   if (choice.NothingTicked()) {
     log_->AppendLog("请勾选下载类型!");
+    return;
+  }
+  // Reading an empty path would fail without naming the row.
+  if (!unchosen.isEmpty()) {
+    prompter_.ShowMessage(this, unchosen.join(u'\n'));
     return;
   }
   // Every file is read and checked before the first command goes out.

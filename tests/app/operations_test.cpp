@@ -194,11 +194,18 @@ TEST_F(OperationsTest, DownloadRefusesBadInputsBeforeSendingAnything) {
   EXPECT_TRUE(Log().endsWith(QString::fromUtf8("请勾选下载类型!\n")));
   dialog.checkBox(1095)->click();  // ticked, no file chosen
   dialog.button(1073)->click();
-  EXPECT_EQ(prompter.messages.size(), 1);
+  EXPECT_EQ(prompter.messages, QStringList{QString::fromUtf8("app固件 : 没有选择文件")});
+  // Every such row in one box; a hidden row counts by its tick.
+  dialog.checkBox(1093)->setChecked(true);
+  prompter.messages.clear();
+  dialog.button(1073)->click();
+  EXPECT_EQ(prompter.messages, QStringList{QString::fromUtf8("app固件 : 没有选择文件\nUser数据: 没有选择文件")});
+  dialog.checkBox(1093)->setChecked(false);
   dialog.checkBox(1095)->click();
   dialog.checkBox(1090)->click();  // ticked, nothing loaded
+  prompter.messages.clear();
   dialog.button(1073)->click();
-  EXPECT_EQ(prompter.messages.size(), 2);
+  EXPECT_EQ(prompter.messages, QStringList{QString::fromUtf8("分区文件未加载")});
   EXPECT_TRUE(port->chip.frames.empty());
   EXPECT_EQ(Caption(1073), QStringLiteral("download"));
 }

@@ -75,7 +75,8 @@ TEST_F(PortSelectionTest, CustomBaudDialogButtons) {
   };
   const Row rows[] = {
       {"ok", QStringLiteral("921600"), "1060", QStringLiteral("921600"), {}},
-      {"ok empty", QString(), "1060", QString(), {QStringLiteral("please input a number!")}},
+      {"ok trimmed", QStringLiteral(" 57600\t"), "1060", QStringLiteral("57600"), {}},
+      {"ok largest", QStringLiteral("4294967295"), "1060", QStringLiteral("4294967295"), {}},
       {"cancel", QStringLiteral("9600"), "1061", QString(), {QStringLiteral("It's none!")}},
       {"close box", QStringLiteral("9600"), nullptr, QString(), {QStringLiteral("It's none!")}},
   };
@@ -93,6 +94,46 @@ TEST_F(PortSelectionTest, CustomBaudDialogButtons) {
     EXPECT_FALSE(custom.isVisible());
     EXPECT_EQ(custom.enteredText(), row.entered);
     EXPECT_EQ(answers.messages, row.messages);
+  }
+}
+
+// OK with anything but a rate says so and leaves the dialog open, the text
+// selected for typing over; the corrected text is then taken.
+TEST_F(PortSelectionTest, CustomBaudDialogRefusesWhatIsNotARate) {
+  const QString refused[] = {QString(),
+                             QStringLiteral("   "),
+                             QStringLiteral("abc"),
+                             QStringLiteral("-5"),
+                             QStringLiteral("+5"),
+                             QStringLiteral("0"),
+                             QStringLiteral("000"),
+                             QStringLiteral("115200x"),
+                             QStringLiteral("115 200"),
+                             QStringLiteral("4294967296"),
+                             QStringLiteral("99999999999999999999"),
+                             QString::fromUtf8("١٢٣")};  // digits, but not ASCII ones
+  for (const QString& typed : refused) {
+    SCOPED_TRACE(typed.toStdString());
+    testing::ScriptedPrompter answers;
+    CustomBaudDialog custom(answers);
+    custom.show();
+    auto* edit = custom.findChild<QLineEdit*>(QStringLiteral("1038"));
+    edit->setText(typed);
+    auto* ok = custom.findChild<QPushButton*>(QStringLiteral("1060"));
+    ok->click();
+    EXPECT_TRUE(custom.isVisible());
+    EXPECT_EQ(custom.result(), QDialog::Rejected);
+    EXPECT_TRUE(custom.enteredText().isEmpty());
+    EXPECT_EQ(answers.messages, QStringList{QStringLiteral("please input a number!")});
+    EXPECT_EQ(custom.focusWidget(), edit);
+    EXPECT_EQ(edit->selectedText(), typed);
+
+    edit->setText(QStringLiteral("9600"));
+    ok->click();
+    EXPECT_FALSE(custom.isVisible());
+    EXPECT_EQ(custom.result(), QDialog::Accepted);
+    EXPECT_EQ(custom.enteredText(), QStringLiteral("9600"));
+    EXPECT_EQ(answers.messages.size(), 1);
   }
 }
 

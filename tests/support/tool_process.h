@@ -1,5 +1,6 @@
-// Runs a program of the project (corvel-dl by default) as a child process
-// with its stdout and stderr on pipes, for end-to-end tests.
+// Runs a program of the project (corvel-dl by default, where the test target
+// names it in CORVEL_DL_PATH) as a child process with its stdout and stderr on
+// pipes, for end-to-end tests.
 #pragma once
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -18,7 +20,10 @@ namespace corvel::testing {
 // A child process with its stdout and stderr on pipes.
 class Tool {
  public:
-  explicit Tool(std::vector<std::string> args, const char* program = CORVEL_DL_PATH) {
+#ifdef CORVEL_DL_PATH
+  explicit Tool(std::vector<std::string> args) : Tool(std::move(args), CORVEL_DL_PATH) {}
+#endif
+  Tool(std::vector<std::string> args, const char* program) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
