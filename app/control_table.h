@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/window_geometry.h"
+#include "app/stretch.h"
 
 namespace corvel::app {
 

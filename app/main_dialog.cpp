@@ -23,6 +23,7 @@
 #include "app/dialog_group_box.h"
 #include "app/log_pane.h"
 #include "app/prompter.h"
+#include "app/window_geometry.h"
 #include "text/number_text.h"
 #include "tools/extension_options.h"
 

@@ -6,21 +6,9 @@
 #include <QRect>
 #include <QSize>
 
-namespace corvel::app {
+#include "app/stretch.h"
 
-// What a control does when the window is larger or smaller than its layout:
-// the log pane takes the room, the controls beside it and the extension area
-// to its right move with the right edge.
-enum class Stretch : unsigned {
-  kNone = 0,
-  kMoveX = 1,   // follows the right edge
-  kGrowW = 2,   // widens with the window
-  kGrowH = 4,   // heightens with the window
-};
-constexpr Stretch operator|(Stretch a, Stretch b) {
-  return static_cast<Stretch>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
-}
-constexpr bool Has(Stretch set, Stretch flag) { return (static_cast<unsigned>(set) & static_cast<unsigned>(flag)) != 0; }
+namespace corvel::app {
 
 // `base` laid out in a window `dw` pixels wider and `dh` taller than the layout.
 QRect Stretched(const QRect& base, Stretch stretch, int dw, int dh);
