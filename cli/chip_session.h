@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/run_record.h"
 #include "host/port_host.h"
 #include "link/connection.h"
 #include "link/link.h"
@@ -53,6 +54,8 @@ struct ChipSession {
   // operation's current wait still runs to its end, as a click would.
   std::function<void()> onInterrupt;
   bool interrupted = false;
+  // What the run did, for the summary and --json; the operation may add its steps.
+  RunRecord record;
 };
 
 // The two stderr lines of a port that did not open: that it did not, then why.

@@ -26,6 +26,8 @@ struct GlobalOptions {
   std::string password = "0xFFFFFFFF";
   bool pkt = false;
   double syncTimeoutSeconds = 20;
+  std::string jsonPath;  // --json FILE; "-" is stdout; empty: none
+  bool repeat = false;   // --repeat: the next chip on each port, until Ctrl-C
 };
 
 // What the chosen subcommand runs after parsing.
