@@ -1,59 +1,120 @@
 #include "cli/chip_session.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <thread>
 
+#include "cli/console_output.h"
+#include "cli/json_output.h"
+#include "cli/port_set.h"
+#include "cli/progress_bar.h"
+#include "cli/run_summary.h"
 #include "cli/signal_watcher.h"
+#include "cli/status_lines.h"
+#include "program/device_info.h"
 #include "serial/open_failure.h"
+#include "serial/port_list.h"
 #include "text/number_text.h"
 
 namespace corvel::cli {
 
-void StdoutSink::AppendLine(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+namespace {
+
+constexpr const char* kNoPortText = "需要 -p PORT (串口设备) 或 --sim\n";
+constexpr const char* kOnePortOnlyText = "此命令只能用于一个串口\n";
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string UtcNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+  return text;
 }
 
-void StdoutSink::AppendText(std::string_view text) {
-  if (!showConsoleText_) return;
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+// Why a command the chip was asked failed, from how the link's last failed
+// transaction failed.
+const char* ChipFailureKind(const link::Link& link) {
+  return link.lastFailure() == link::TransactionFailure::kNoAnswer ? "no-answer" : "chip-refused";
 }
 
-void StdoutSink::AppendHint(std::string_view hint) {
-  std::fwrite(hint.data(), 1, hint.size(), stderr);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-}
-
-std::string Target::Resolve(const GlobalOptions& global) {
-  if (!global.sim) {
-    if (global.port.empty()) std::fputs("需要 -p PORT (串口设备) 或 --sim\n", stderr);
-    return global.port;
+// The USB adapters the system knows, for the ports' records.
+std::optional<UsbRecord> UsbFor(const std::vector<serial::PortDetails>& details, const PortSystem& system,
+                                const std::string& canonical) {
+  for (const serial::PortDetails& port : details) {
+    if (!port.usb || system.canonical(port.path) != canonical) continue;
+    return UsbRecord{port.vendorId, port.productId, port.manufacturer, port.product, port.serialNumber};
   }
-  sim::SimOptions options;
-  options.initialRate = global.baud;
-  sim_ = std::make_unique<sim::PtyServer>();
-  auto path = sim_->Start(options);
-  if (!path) {
-    std::fprintf(stderr, "无法启动模拟芯片: %s\n", path.error().text.c_str());
-    return {};
+  return std::nullopt;
+}
+
+// What every port's run shares: read-only while the ports run.
+struct PortRunShared {
+  const GlobalOptions& global;
+  const char* command;
+  const std::function<int(ChipSession&)>& operation;
+  bool readSerial;
+  StatusLines* status;
+  JsonOutput* json;
+};
+
+class StepClock {
+ public:
+  explicit StepClock(RunRecord& record) : record_(record) {}
+  // Pushes the step now and returns its place, so the status can follow.
+  size_t Start(const char* name) {
+    start_ = Clock::now();
+    record_.steps.push_back({name, "ok", 0});
+    return record_.steps.size() - 1;
   }
-  return *path;
+  void End(size_t step, const std::string& status) {
+    record_.steps[step].status = status;
+    record_.steps[step].seconds = SecondsSince(start_);
+  }
+
+ private:
+  RunRecord& record_;
+  Clock::time_point start_;
+};
+
+void SetStage(const PortRunShared& shared, size_t index, std::string stage) {
+  if (shared.status != nullptr) shared.status->SetStage(index, std::move(stage));
 }
 
-void ReportOpenFailure(const std::string& path, const Error& error) {
-  std::fprintf(stderr, "没有发现此串口或被占用\n%s\n", serial::DescribeOpenFailure(path, error).c_str());
-}
+// One port's whole run; returns the exit status a single-port run would have.
+int RunPort(const PortRunShared& shared, ChipSession& session, const std::string& path, size_t index) {
+  const GlobalOptions& global = shared.global;
+  RunRecord& record = session.record;
+  record.port = path;
+  record.startTime = UtcNow();
+  const Clock::time_point started = Clock::now();
+  StepClock steps(record);
 
-int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
-  // Before any other thread starts, so every thread inherits the blocked signals.
-  ChipSession session;
-  SignalWatcher signals([&session] { session.host.PostInterrupt(); });
+  ProgressBar bar;
+  if (shared.status != nullptr) {
+    session.progress = [&shared, index](int, uint32_t sent, uint32_t total) {
+      shared.status->SetProgress(index, shared.command, sent, total);
+    };
+  } else if (shared.json == nullptr || !shared.json->toStdout()) {
+    session.progress = [&bar](int position, uint32_t sent, uint32_t total) { bar.Update(position, sent, total); };
+  }
+
   session.log.SetFrameEcho(global.pkt);
   session.host.SetLink(&session.link);
-  session.host.SetPortErrorHandler([](const std::string& text) { std::fputs(text.c_str(), stderr); });
+  session.host.SetPortErrorHandler([&session](const std::string& text) { session.sink.AppendError(text); });
   session.host.SetInterruptHandler([&session] {
     if (session.interrupted) {
       // A second Ctrl-C does not wait for the chip any longer.
@@ -67,42 +128,228 @@ int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSess
       session.onInterrupt();
     }
   });
+  bool handshook = false;
+  session.connection.onStageChanged = [&handshook](link::ConnectionStage stage) {
+    if (stage == link::ConnectionStage::kHandshaking) handshook = true;
+  };
 
-  Target target;
-  const std::string path = target.Resolve(global);
-  if (path.empty()) return global.sim ? kExitNoConnection : kExitUsage;
+  const auto finish = [&](int status, const std::string& result) {
+    record.exitStatus = status;
+    record.result = result;
+    record.seconds = SecondsSince(started);
+    SetStage(shared, index, status == kExitOk ? kStageDone : std::string(kStageFailed) + ": " + result);
+    return status;
+  };
+
+  SetStage(shared, index, kStageOpening);
+  size_t step = steps.Start("open");
   if (const Result<void> opened = session.host.OpenPort(path, global.baud); !opened.ok()) {
-    ReportOpenFailure(path, opened.error());
-    return kExitNoConnection;
+    session.sink.AppendError(OpenFailureText(path, opened.error()));
+    steps.End(step, "port");
+    return finish(kExitNoConnection, "port");
   }
+  steps.End(step, "ok");
 
+  SetStage(shared, index, kStageConnecting);
+  step = steps.Start("connect");
   const uint32_t password = text::ParseUnsigned(text::NormaliseHexText(global.password), 16);
   const auto syncTimeout = static_cast<uint64_t>(global.syncTimeoutSeconds * 1e6);
   session.connection.StartAttempt(password, global.baud, syncTimeout);
 
   int status = kExitOk;
+  std::string result = "ok";
   if (session.connection.IsConnected() && !session.interrupted) {
-    status = operation(session);
-  } else if (!session.interrupted) {
+    steps.End(step, "ok");
+    if (shared.readSerial) {
+      step = steps.Start("serial");
+      record.serial = program::ReadSerialNumber(session.link);
+      steps.End(step, record.serial ? "ok" : ChipFailureKind(session.link));
+    }
+    SetStage(shared, index, shared.command);
+    step = steps.Start(shared.command);
+    session.link.ForgetFailure();
+    status = shared.operation(session);
+    if (status == kExitUsage) result = "input";
+    if (status == kExitChipFailed) result = ChipFailureKind(session.link);
+    if (session.host.PortLost()) result = "port-lost";
+    if (session.interrupted) result = "interrupted";
+    steps.End(step, result);
+  } else {
     status = kExitNoConnection;
+    result = session.interrupted ? "interrupted"
+             : session.host.PortLost() ? "port-lost"
+             : handshook ? "refused"
+                         : "no-sync";
+    steps.End(step, result);
   }
-  if (session.connection.IsConnected() && !session.host.PortLost()) session.connection.Disconnect();
+  if (session.connection.IsConnected() && !session.host.PortLost()) {
+    step = steps.Start("disconnect");
+    session.connection.Disconnect();
+    steps.End(step, "ok");
+  }
   session.host.ClosePort();
 
   if (session.host.PortLost()) {
-    std::fprintf(stderr, "串口已断开: %s: %s\n", path.c_str(), session.host.LostReason().c_str());
-    return kExitNoConnection;
+    session.sink.AppendError("串口已断开: " + path + ": " + session.host.LostReason() + "\n");
+    return finish(kExitNoConnection, "port-lost");
   }
-  if (session.interrupted) return kExitInterrupted;
-  return status;
+  if (session.interrupted) return finish(kExitInterrupted, "interrupted");
+  if (status == kExitOk && session.resultLine) session.sink.AppendLine(*session.resultLine);
+  return finish(status, result);
+}
+
+}  // namespace
+
+void StdoutSink::AppendLine(std::string_view line) { ConsoleOutput::Get().LogLine(prefix_, line); }
+
+void StdoutSink::AppendText(std::string_view text) {
+  if (showConsoleText_) ConsoleOutput::Get().LogText(text);
+}
+
+void StdoutSink::AppendHint(std::string_view hint) {
+  ConsoleOutput::Get().Error(prefix_, prefix_.empty() ? std::string(hint) + "\n" : std::string(hint));
+}
+
+void StdoutSink::AppendError(std::string_view text) { ConsoleOutput::Get().Error(prefix_, text); }
+
+std::string Target::StartSim(const GlobalOptions& global) {
+  sim::SimOptions options;
+  options.initialRate = global.baud;
+  sim_ = std::make_unique<sim::PtyServer>();
+  auto path = sim_->Start(options);
+  if (!path) {
+    std::fprintf(stderr, "无法启动模拟芯片: %s\n", path.error().text.c_str());
+    return {};
+  }
+  return *path;
+}
+
+std::string Target::Resolve(const GlobalOptions& global) {
+  if (global.sim) return StartSim(global);
+  if (global.ports.empty()) {
+    std::fputs(kNoPortText, stderr);
+    return {};
+  }
+  auto ports = ResolvePorts(global.ports, SystemPorts());
+  if (!ports) {
+    std::fprintf(stderr, "%s\n", ports.error().text.c_str());
+    return {};
+  }
+  if (ports->size() > 1) {
+    std::fputs(kOnePortOnlyText, stderr);
+    return {};
+  }
+  return ports->front().path;
+}
+
+std::string OpenFailureText(const std::string& path, const Error& error) {
+  return "没有发现此串口或被占用\n" + serial::DescribeOpenFailure(path, error) + "\n";
+}
+
+void ReportOpenFailure(const std::string& path, const Error& error) {
+  ConsoleOutput::Get().Error({}, OpenFailureText(path, error));
+}
+
+int RunChipCommand(const GlobalOptions& global, const char* command,
+                   const std::function<int(ChipSession&)>& operation) {
+  const PortSystem system = SystemPorts();
+  std::vector<PortEntry> ports;
+  if (!global.sim) {
+    if (global.ports.empty()) {
+      std::fputs(kNoPortText, stderr);
+      return kExitUsage;
+    }
+    auto resolved = ResolvePorts(global.ports, system);
+    if (!resolved) {
+      std::fprintf(stderr, "%s\n", resolved.error().text.c_str());
+      return kExitUsage;
+    }
+    ports = std::move(*resolved);
+  }
+  const size_t count = global.sim ? 1 : ports.size();
+  const bool several = count > 1;
+
+  std::unique_ptr<JsonOutput> json;
+  if (!global.jsonPath.empty()) {
+    auto opened = JsonOutput::Open(global.jsonPath, global.repeat ? JsonOutput::Mode::kLines
+                                                                  : JsonOutput::Mode::kDocument,
+                                   global.commandLine);
+    if (!opened) {
+      std::fprintf(stderr, "--json %s: %s\n", global.jsonPath.c_str(), opened.error().text.c_str());
+      return kExitUsage;
+    }
+    json = std::move(*opened);
+  }
+  ConsoleOutput& console = ConsoleOutput::Get();
+  if (json && json->toStdout()) console.SetLogStream(stderr);
+
+  std::vector<std::unique_ptr<ChipSession>> sessions;
+  for (size_t i = 0; i < count; ++i) {
+    sessions.push_back(std::make_unique<ChipSession>(several ? PortShortName(ports[i].path) + ": " : ""));
+  }
+  // Before any other thread starts, so every thread inherits the blocked signals.
+  SignalWatcher signals([&sessions] {
+    for (const auto& session : sessions) session->host.PostInterrupt();
+  });
+
+  Target target;
+  if (global.sim) {
+    const std::string path = target.StartSim(global);
+    if (path.empty()) return kExitNoConnection;
+    ports.push_back({path, path});
+  }
+  const std::vector<serial::PortDetails> details = global.sim ? std::vector<serial::PortDetails>{}
+                                                              : serial::ListPortDetails();
+  for (size_t i = 0; i < count; ++i) sessions[i]->record.usb = UsbFor(details, system, ports[i].canonical);
+
+  std::unique_ptr<StatusLines> status;
+  if (several && isatty(STDERR_FILENO) == 1) {
+    std::vector<std::string> names;
+    for (const PortEntry& port : ports) names.push_back(PortShortName(port.path));
+    status = std::make_unique<StatusLines>(stderr, console.mutex(), std::move(names));
+    console.SetStatusLines(status.get());
+  }
+
+  const PortRunShared shared{global, command, operation, several || json != nullptr || global.repeat,
+                             status.get(), json.get()};
+  std::vector<int> statuses(count, kExitOk);
+  const auto runOne = [&](size_t i) {
+    statuses[i] = RunPort(shared, *sessions[i], ports[i].path, i);
+    if (json) json->Add(sessions[i]->record);
+  };
+  if (several) {
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < count; ++i) threads.emplace_back(runOne, i);
+    for (std::thread& thread : threads) thread.join();
+  } else {
+    runOne(0);
+  }
+
+  if (status) {
+    status->Stop();
+    console.SetStatusLines(nullptr);
+  }
+  int exitStatus = *std::max_element(statuses.begin(), statuses.end());
+  if (several) {
+    std::vector<RunRecord> records;
+    for (const auto& session : sessions) records.push_back(session->record);
+    console.Error({}, FormatSummary(records));
+  }
+  if (json) {
+    if (const Result<void> finished = json->Finish(); !finished.ok()) {
+      std::fprintf(stderr, "--json %s: %s\n", global.jsonPath.c_str(), finished.error().text.c_str());
+      exitStatus = std::max(exitStatus, kExitUsage);
+    }
+  }
+  return exitStatus;
 }
 
 void AddLinkCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run, const char* name,
                     const char* summary, bool (*operation)(link::Link&)) {
   CLI::App* command = app.add_subcommand(name, summary);
-  command->callback([&run, &global, operation] {
-    run = [&global, operation] {
-      return RunChipCommand(global, [operation](ChipSession& session) {
+  command->callback([&run, &global, name, operation] {
+    run = [&global, name, operation] {
+      return RunChipCommand(global, name, [operation](ChipSession& session) {
         return operation(session.link) ? kExitOk : kExitChipFailed;
       });
     };

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,26 +19,34 @@
 
 namespace corvel::cli {
 
-// The log pane of the command line: every line to stdout as it is logged.
-// Console text is shown only where a command asks for it (monitor).
+// The log pane of the command line: every line to stdout as it is logged
+// (stderr when --json writes to stdout), after the port's prefix when the
+// run has several ports. Console text is shown only where a command asks for
+// it (monitor).
 class StdoutSink : public log::LogSink {
  public:
-  explicit StdoutSink(bool showConsoleText = false) : showConsoleText_(showConsoleText) {}
+  explicit StdoutSink(bool showConsoleText = false, std::string prefix = {})
+      : showConsoleText_(showConsoleText), prefix_(std::move(prefix)) {}
   void AppendLine(std::string_view line) override;
   void AppendText(std::string_view text) override;
   void Clear() override {}
   void AppendHint(std::string_view hint) override;
+  // Text for stderr as it is, each line prefixed.
+  void AppendError(std::string_view text);
 
  private:
   bool showConsoleText_;
+  std::string prefix_;
 };
 
 // The device the command talks to: the port given with -p, or a simulated
 // chip started in this process with --sim.
 class Target {
  public:
-  // Empty path and a message on stderr when neither was given or the
-  // simulated chip could not start.
+  // Empty path and a message on stderr when the simulated chip could not start.
+  std::string StartSim(const GlobalOptions& global);
+  // The one port of a command that takes one (-p, expanded, or --sim); empty
+  // path and a message on stderr when there is none or more than one.
   std::string Resolve(const GlobalOptions& global);
 
  private:
@@ -45,6 +54,9 @@ class Target {
 };
 
 struct ChipSession {
+  // `prefix` starts each of the port's lines ("ttyUSB0: ") when the run has several.
+  explicit ChipSession(std::string prefix = {}) : sink(false, std::move(prefix)) {}
+
   host::PortHost host;
   StdoutSink sink;
   log::Log log{sink};
@@ -56,15 +68,26 @@ struct ChipSession {
   bool interrupted = false;
   // What the run did, for the summary and --json; the operation may add its steps.
   RunRecord record;
+  // A transfer's progress: the bar with one port, the port's status line with several.
+  std::function<void(int position, uint32_t sent, uint32_t total)> progress;
+  // A line for the log stream after the disconnect when the command succeeded
+  // (read-reg's value, as the window fills its data box after the log).
+  std::optional<std::string> resultLine;
 };
 
-// The two stderr lines of a port that did not open: that it did not, then why.
+// The text of a port that did not open: that it did not, then why.
+std::string OpenFailureText(const std::string& path, const Error& error);
+// Those two lines on stderr.
 void ReportOpenFailure(const std::string& path, const Error& error);
 
 // `operation` returns kExitOk or kExitChipFailed (or kExitUsage for its own
 // bad input). Everything before and after it (the connection lines, the
-// disconnect) is done here.
-int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation);
+// disconnect) is done here, on every port at once, each in its own thread
+// with its own session; `operation` only reads what it shares. `command`
+// names the operation's step in the record. The run exits with the largest
+// of the ports' statuses.
+int RunChipCommand(const GlobalOptions& global, const char* command,
+                   const std::function<int(ChipSession&)>& operation);
 
 // A chip command whose operation is one function over the link that returns
 // true when every command it sent succeeded.

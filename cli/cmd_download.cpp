@@ -7,7 +7,6 @@
 
 #include "cli/chip_session.h"
 #include "cli/commands.h"
-#include "cli/progress_bar.h"
 #include "config/record_file.h"
 #include "program/chip_erase.h"
 #include "program/download.h"
@@ -72,12 +71,11 @@ int RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
     std::fprintf(stderr, "%s\n", prepared.error().text.c_str());
     return kExitUsage;
   }
-  return RunChipCommand(global, [&prepared](ChipSession& session) {
+  return RunChipCommand(global, "download", [&prepared](ChipSession& session) {
     program::Download download(session.link, session.connection);
     session.onInterrupt = [&download] { download.Abort(); };
-    ProgressBar bar;
-    const auto result = download.Run(*prepared, [&bar](int position, uint32_t sent, uint32_t total) {
-      bar.Update(position, sent, total);
+    const auto result = download.Run(*prepared, [&session](int position, uint32_t sent, uint32_t total) {
+      if (session.progress) session.progress(position, sent, total);
     });
     session.onInterrupt = nullptr;
     return result == program::DownloadResult::kOk ? kExitOk : kExitChipFailed;

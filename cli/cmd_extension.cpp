@@ -117,16 +117,13 @@ int RunExtension(const GlobalOptions& global, const tools::ExtensionOptionEntry&
     if (confirmed != ExtensionOutcome::kDone) return ExitFor(confirmed);
   }
 
-  std::optional<std::string> value;
-  const int status = RunChipCommand(global, [&inputs, &value](ChipSession& session) {
+  return RunChipCommand(global, entry.command, [&inputs](ChipSession& session) {
     // The confirmation was asked above.
     const auto result = tools::RunExtensionOperation(session.link, inputs, [] { return true; });
-    value = result.dataText;
+    // read-reg: what the window puts into the data box, after every log line.
+    session.resultLine = result.dataText;
     return ExitFor(result.outcome);
   });
-  // read-reg: what the window puts into the data box, after every log line.
-  if (status == kExitOk && value) std::printf("%s\n", value->c_str());
-  return status;
 }
 
 }  // namespace

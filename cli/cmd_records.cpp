@@ -14,11 +14,11 @@ namespace corvel::cli {
 namespace {
 
 // Where the file went, so a script or a user finds it (stdout keeps the log).
-void ReportWritten(const config::OutputFile& file) {
+void ReportWritten(ChipSession& session, const config::OutputFile& file) {
   if (file.viaLink) {
-    std::fprintf(stderr, "文件已写入: %s -> %s\n", file.path.c_str(), file.target.c_str());
+    session.sink.AppendError("文件已写入: " + file.path + " -> " + file.target + "\n");
   } else {
-    std::fprintf(stderr, "文件已写入: %s\n", file.path.c_str());
+    session.sink.AppendError("文件已写入: " + file.path + "\n");
   }
 }
 
@@ -37,17 +37,18 @@ int RunReadRecord(const GlobalOptions& global, config::RecordKind kind, const Re
     std::fprintf(stderr, "%s\n", checked.error().text.c_str());
     return kExitUsage;
   }
-  return RunChipCommand(global, [&](ChipSession& session) {
+  return RunChipCommand(global, kind == config::RecordKind::kPartition ? "read-part" : "read-access",
+                        [&](ChipSession& session) {
     config::OutputFile written;
     switch (config::ReadRecordToFile(session.link, kind, path, &written)) {
       case config::ReadRecordResult::kChipFailed: return kExitChipFailed;
       case config::ReadRecordResult::kFileFailed: return kExitUsage;
       case config::ReadRecordResult::kOk: break;
     }
-    ReportWritten(written);
+    ReportWritten(session, written);
     if (options.open) {
       auto opened = config::OpenWithDesktop(path);
-      if (!opened) std::fprintf(stderr, "%s\n", opened.error().text.c_str());
+      if (!opened) session.sink.AppendError(opened.error().text + "\n");
     }
     return kExitOk;
   });

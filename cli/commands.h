@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvel::cli {
 
@@ -20,7 +21,8 @@ inline constexpr int kExitInterrupted = 130; // Ctrl-C
 
 // Options that every command may use, given before or after its name.
 struct GlobalOptions {
-  std::string port;
+  // Each -p as given; a value with a wildcard (*, ?, [) names every port it matches.
+  std::vector<std::string> ports;
   bool sim = false;
   uint32_t baud = 115200;
   std::string password = "0xFFFFFFFF";
@@ -28,6 +30,7 @@ struct GlobalOptions {
   double syncTimeoutSeconds = 20;
   std::string jsonPath;  // --json FILE; "-" is stdout; empty: none
   bool repeat = false;   // --repeat: the next chip on each port, until Ctrl-C
+  std::vector<std::string> commandLine;  // argv as given, for the --json record
 };
 
 // What the chosen subcommand runs after parsing.

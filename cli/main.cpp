@@ -133,7 +133,12 @@ int main(int argc, char** argv) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", global.syncTimeoutSeconds);
   std::string syncTimeoutText = seconds;
-  app.add_option("-p,--port", global.port, "Serial device, e.g. /dev/ttyUSB0");
+  global.commandLine.assign(argv, argv + argc);
+  app.add_option("-p,--port", global.ports,
+                 "Serial device, e.g. /dev/ttyUSB0; give it again for more ports, or a wildcard such as "
+                 "'/dev/ttyUSB*'")
+      ->type_name("PATH")
+      ->allow_extra_args(false);
   app.add_flag("--sim", global.sim, "Use a simulated chip in this process instead of a port");
   app.add_option("-b,--baud", baudText, "Line rate in baud")->capture_default_str()->type_name("RATE");
   app.add_option("--password", global.password, "User password, hexadecimal")->capture_default_str();

@@ -59,17 +59,20 @@ Result<void> Link::Send(uint8_t code, const uint8_t* payload, uint16_t length, s
 
 std::optional<Response> Link::Transact(uint8_t code, const uint8_t* payload, uint16_t length, size_t maxData) {
   const uint64_t start = host_.NowMicros();
-  if (!Send(code, payload, length, maxData)) return std::nullopt;
-  if (!WaitFor([this] { return responseArrived_; }, SecondsDeadline(start, kCommandTimeoutSeconds))) {
-    return std::nullopt;
-  }
-  return response_;
+  if (!Send(code, payload, length, maxData)) return Answered(false);
+  return Answered(WaitFor([this] { return responseArrived_; }, SecondsDeadline(start, kCommandTimeoutSeconds)));
 }
 
 std::optional<Response> Link::Await(uint32_t limitSeconds) {
-  if (!WaitFor([this] { return responseArrived_; }, SecondsDeadline(host_.NowMicros(), limitSeconds))) {
+  return Answered(WaitFor([this] { return responseArrived_; }, SecondsDeadline(host_.NowMicros(), limitSeconds)));
+}
+
+std::optional<Response> Link::Answered(bool arrived) {
+  if (!arrived) {
+    lastFailure_ = TransactionFailure::kNoAnswer;
     return std::nullopt;
   }
+  if (!response_.Ok()) lastFailure_ = TransactionFailure::kStatus;
   return response_;
 }
 

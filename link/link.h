@@ -51,6 +51,10 @@ inline uint8_t StatusOf(const std::optional<Response>& answer) { return answer ?
 // True when an answer came with status 0.
 inline bool Succeeded(const std::optional<Response>& answer) { return answer && answer->Ok(); }
 
+// How the last failed transaction failed: no answer in time (or not sent),
+// or an answer whose status is not success.
+enum class TransactionFailure : uint8_t { kNone, kNoAnswer, kStatus };
+
 // What the receiver does with bytes. Text: console text for the log. SyncHunt:
 // watching for eight 0x55 bytes. Synced: dropped (the pause before the
 // handshake). Framed: assembled into answers.
@@ -90,6 +94,11 @@ class Link : private FrameSink {
   Result<void> Send(uint8_t code, const uint8_t* payload, uint16_t length, size_t maxData = kSmallAnswerData);
   std::optional<Response> Await(uint32_t limitSeconds);
 
+  // Kept across transactions until forgotten, so a caller can tell after an
+  // operation failed whether the chip was silent or said no.
+  TransactionFailure lastFailure() const { return lastFailure_; }
+  void ForgetFailure() { lastFailure_ = TransactionFailure::kNone; }
+
   // Feeds received bytes, in order, each handled in the receiver's state.
   void Deliver(const uint8_t* data, size_t count);
 
@@ -114,6 +123,7 @@ class Link : private FrameSink {
   // Pumps and waits until `done` holds, the deadline passes or the port is lost.
   template <class Done>
   bool WaitFor(Done done, uint64_t deadlineMicros);
+  std::optional<Response> Answered(bool arrived);
 
   Host& host_;
   log::Log& log_;
@@ -134,6 +144,7 @@ class Link : private FrameSink {
   bool disconnectAcked_ = false;
   bool responseArrived_ = false;
   Response response_;
+  TransactionFailure lastFailure_ = TransactionFailure::kNone;
 };
 
 }  // namespace corvel::link

@@ -13,6 +13,8 @@ namespace corvel::program {
 namespace {
 
 constexpr uint32_t kSerialOffset = 0x48;
+constexpr uint16_t kOtpPageSize = 256;
+constexpr uint8_t kFactoryPageRead[] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};  // page 1, 256 bytes from 0
 
 // Record page addresses, in ImageRecord order.
 constexpr uint32_t kRecordAddress[] = {0x400, 0x300, 0x200};
@@ -52,9 +54,7 @@ const RecordStrings& StringsFor(ImageRecord record) {
 
 bool ReadChipInfo(link::Link& link) {
   bool ok = true;
-  constexpr uint16_t kPageSize = 256;
-  const uint8_t otp[] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};  // page 1, 256 bytes from 0
-  auto answer = link.Transact(link::cmd::kReadOtp, otp, sizeof otp, kPageSize);
+  auto answer = link.Transact(link::cmd::kReadOtp, kFactoryPageRead, sizeof kFactoryPageRead, kOtpPageSize);
   link.log().AppendLog("芯片信息如下：");
   if (answer && answer->OkWith(kSerialOffset + 4)) {
     link.log().AppendLog(Format("芯片序号 :0x%08X", ReadLe32(answer->data.data() + kSerialOffset)));
@@ -81,6 +81,12 @@ bool ReadChipInfo(link::Link& link) {
   ok = ShowImageRecord(link, ImageRecord::kStack) && ok;
   ok = ShowImageRecord(link, ImageRecord::kOta) && ok;
   return ok;
+}
+
+std::optional<uint32_t> ReadSerialNumber(link::Link& link) {
+  const auto answer = link.Transact(link::cmd::kReadOtp, kFactoryPageRead, sizeof kFactoryPageRead, kOtpPageSize);
+  if (!answer || !answer->OkWith(kSerialOffset + 4)) return std::nullopt;
+  return ReadLe32(answer->data.data() + kSerialOffset);
 }
 
 bool ShowImageRecord(link::Link& link, ImageRecord record) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "link/link.h"
 
@@ -15,6 +16,9 @@ inline constexpr uint32_t kValidFlag = 0xD3912DD4;
 enum class ImageRecord : uint8_t { kApplication, kStack, kOta };
 
 bool ReadChipInfo(link::Link& link);
+// The chip's serial number alone, by the same OTP read ReadChipInfo starts
+// with, logging nothing; none when the read failed.
+std::optional<uint32_t> ReadSerialNumber(link::Link& link);
 bool ShowImageRecord(link::Link& link, ImageRecord record);
 // `count` must be a multiple of 4 (four bytes to a line).
 bool ReadOtpDump(link::Link& link, uint32_t address, uint16_t count, uint8_t page);

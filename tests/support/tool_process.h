@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +67,11 @@ class Tool {
     for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) stdout_.append(buffer, static_cast<size_t>(n));
     for (ssize_t n; (n = read(err_, buffer, sizeof buffer)) > 0;) stderr_.append(buffer, static_cast<size_t>(n));
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Sends `signal` to the child while it runs (Ctrl-C is SIGINT).
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
   }
 
   bool started() const { return pid_ > 0; }

@@ -1,0 +1,38 @@
+#include "cli/port_set.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace corvel::cli {
+
+bool IsPortPattern(const std::string& value) { return value.find_first_of("*?[") != std::string::npos; }
+
+Result<std::vector<PortEntry>> ResolvePorts(const std::vector<std::string>& given, const PortSystem& system) {
+  std::vector<PortEntry> ports;
+  const auto add = [&ports, &system](const std::string& path) {
+    std::string canonical = system.canonical(path);
+    const bool seen = std::any_of(ports.begin(), ports.end(),
+                                  [&canonical](const PortEntry& port) { return port.canonical == canonical; });
+    if (!seen) ports.push_back({path, std::move(canonical)});
+  };
+  for (const std::string& value : given) {
+    if (!IsPortPattern(value)) {
+      add(value);
+      continue;
+    }
+    const std::vector<std::string> matches = system.expand(value);
+    if (matches.empty()) return MakeError(ErrorKind::kBadInput, "没有与 " + value + " 匹配的串口");
+    for (const std::string& path : matches) add(path);
+  }
+  return ports;
+}
+
+std::string PortShortName(const std::string& path) {
+  std::string_view name = path;
+  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
+  const size_t slash = name.find_last_of('/');
+  if (slash != std::string_view::npos && name.size() > 1) name.remove_prefix(slash + 1);
+  return std::string(name);
+}
+
+}  // namespace corvel::cli

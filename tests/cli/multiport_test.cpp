@@ -1,0 +1,166 @@
+// One corvel-dl run over several ports at once, end to end: every port's
+// lines with its name in front, the summary on stderr, the run's exit status.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/command_codes.h"
+#include "tests/support/hex_writer.h"
+#include "tests/support/sim_chip.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_process.h"
+
+namespace corvel::cli {
+namespace {
+
+using testing::SimChip;
+using testing::Tool;
+
+std::string Name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Each port's stdout lines, without their prefix; every line must carry one.
+std::map<std::string, std::vector<std::string>> LinesByPort(const std::string& out,
+                                                            const std::vector<std::string>& names) {
+  std::map<std::string, std::vector<std::string>> byPort;
+  for (const std::string& line : testing::SplitLines(out)) {
+    bool known = false;
+    for (const std::string& name : names) {
+      if (line.rfind(name + ": ", 0) != 0) continue;
+      byPort[name].push_back(line.substr(name.size() + 2));
+      known = true;
+    }
+    EXPECT_TRUE(known) << "a line without a port's prefix: " << line;
+  }
+  return byPort;
+}
+
+// The summary's line for a port: its words, split at the column spaces.
+std::vector<std::string> SummaryRow(const std::string& err, const std::string& name) {
+  for (const std::string& line : testing::SplitLines(err)) {
+    if (line.rfind(name + " ", 0) != 0) continue;
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+  }
+  return {};
+}
+
+const std::vector<std::string> kMacLines = {"正在连接芯片,请执行复位.....", "芯片连接成功!", "蓝牙MAC：0x2B8012345678",
+                                            "芯片断开连接!"};
+
+TEST(MultiPort, FourPortsAllSucceedEachWithItsLinesInOrderAndASummary) {
+  std::vector<std::unique_ptr<SimChip>> chips;
+  std::vector<std::string> args, names;
+  for (int i = 0; i < 4; ++i) {
+    chips.push_back(std::make_unique<SimChip>());
+    args.insert(args.end(), {"-p", chips.back()->path});
+    names.push_back(Name(chips.back()->path));
+  }
+  args.push_back("mac");
+  Tool tool(args);
+  EXPECT_EQ(tool.Wait(), 0) << tool.err();
+  const auto byPort = LinesByPort(tool.out(), names);
+  for (const std::string& name : names) {
+    EXPECT_EQ(byPort.count(name) ? byPort.at(name) : std::vector<std::string>{}, kMacLines) << name;
+    const std::vector<std::string> row = SummaryRow(tool.err(), name);
+    ASSERT_EQ(row.size(), 4u) << tool.err();
+    EXPECT_EQ(row[1], "done");
+    EXPECT_EQ(row[2], "0x12345678");
+  }
+  EXPECT_NE(tool.err().find("total: 4 ports, 4 done, 0 failed\n"), std::string::npos) << tool.err();
+}
+
+TEST(MultiPort, OneFailingPortSetsTheRunsStatusAndTheSummarySaysWhy) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> extraArgs;
+    sim::ModelOptions model;
+    void (*fault)(sim::Faults&);
+    int status;
+    const char* result;
+  };
+  sim::ModelOptions late;
+  late.syncAfterBursts = 1000000;
+  const std::vector<Row> rows = {
+      {"refused erase", {}, {}, [](sim::Faults& f) { f.statusFor[link::cmd::kErase] = 9; }, 1, "chip-refused"},
+      {"unanswered erase", {}, {}, [](sim::Faults& f) { f.silentFor.set(link::cmd::kErase); }, 1, "no-answer"},
+      {"never syncs", {"--sync-timeout", "1"}, late, nullptr, 3, "no-sync"},
+  };
+  for (const Row& row : rows) {
+    SimChip good1, good2, bad(row.model);
+    if (row.fault) bad.server.WithModel([&row](sim::ChipModel& m) { row.fault(m.faults()); });
+    std::vector<std::string> args = row.extraArgs;
+    args.insert(args.end(), {"-p", good1.path, "-p", bad.path, "-p", good2.path, "erase-chip"});
+    Tool tool(args);
+    EXPECT_EQ(tool.Wait(), row.status) << row.name << tool.err();
+    for (const SimChip* chip : {&good1, &good2}) {
+      EXPECT_EQ(SummaryRow(tool.err(), Name(chip->path)).at(1), "done") << row.name;
+    }
+    const std::vector<std::string> failed = SummaryRow(tool.err(), Name(bad.path));
+    ASSERT_GE(failed.size(), 2u) << row.name << tool.err();
+    EXPECT_EQ(failed[1], row.result) << row.name;
+    EXPECT_NE(tool.err().find("3 ports, 2 done, 1 failed"), std::string::npos) << row.name;
+  }
+}
+
+TEST(MultiPort, CtrlCDuringAParallelDownloadDisconnectsEveryPort) {
+  std::vector<uint8_t> image(60 * 1024);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+  testing::TempDir dir;
+  const std::string hex = dir.Write("app.hex", testing::HexText(image));
+  // Paced: the transfer takes seconds, so the signal comes while it runs.
+  SimChip a({}, true), b({}, true), c({}, true);
+  const std::vector<std::string> names = {Name(a.path), Name(b.path), Name(c.path)};
+  Tool tool({"-p", a.path, "-p", b.path, "-p", c.path, "download", "--app", hex});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto allStarted = [&] {
+    for (const std::string& name : names) {
+      if (tool.out().find(name + ": 正在下载") == std::string::npos) return false;
+    }
+    return true;
+  };
+  while (!allStarted() && std::chrono::steady_clock::now() < deadline) tool.ReadOut(100);
+  ASSERT_TRUE(allStarted()) << tool.out();
+  tool.Signal(SIGINT);
+  EXPECT_EQ(tool.Wait(), 130) << tool.err();
+  const auto byPort = LinesByPort(tool.out(), names);
+  for (const std::string& name : names) {
+    ASSERT_TRUE(byPort.count(name)) << name;
+    EXPECT_EQ(byPort.at(name).back(), "芯片断开连接!") << name << "\n" << tool.out();
+    EXPECT_EQ(SummaryRow(tool.err(), name).at(1), "interrupted") << tool.err();
+  }
+}
+
+TEST(MultiPort, AWildcardNamesEveryMatchAndOneDeviceRunsOnce) {
+  SimChip a, b;
+  testing::TempDir dir;
+  std::filesystem::create_symlink(a.path, dir.Path("chip-a"));
+  std::filesystem::create_symlink(b.path, dir.Path("chip-b"));
+  // chip-a's device again, under its own name: it runs once, as chip-a.
+  Tool tool({"-p", dir.Path("chip-*"), "-p", a.path, "mac"});
+  EXPECT_EQ(tool.Wait(), 0) << tool.err();
+  const auto byPort = LinesByPort(tool.out(), {"chip-a", "chip-b"});
+  EXPECT_EQ(byPort.size(), 2u);
+  EXPECT_EQ(byPort.count("chip-a") ? byPort.at("chip-a") : std::vector<std::string>{}, kMacLines);
+  EXPECT_EQ(a.FramesReceived(), b.FramesReceived());
+
+  const uint64_t before = a.BytesReceived();
+  Tool none({"-p", dir.Path("nothing-*"), "-p", a.path, "mac"});
+  EXPECT_EQ(none.Wait(), 2);
+  EXPECT_EQ(none.out(), "");
+  EXPECT_EQ(testing::SplitLines(none.err()).size(), 1u) << none.err();
+  EXPECT_NE(none.err().find(dir.Path("nothing-*")), std::string::npos) << none.err();
+  EXPECT_EQ(a.BytesReceived(), before);
+}
+
+}  // namespace
+}  // namespace corvel::cli
