@@ -1,5 +1,7 @@
 #include "cli/console_output.h"
 
+#include <unistd.h>
+
 #include "cli/status_lines.h"
 
 namespace corvel::cli {
@@ -49,7 +51,8 @@ void ConsoleOutput::Error(std::string_view prefix, std::string_view text) {
 }
 
 void ConsoleOutput::Write(std::FILE* stream, std::string_view prefix, std::string_view text, bool addBreak) {
-  if (status_ != nullptr) status_->EraseLocked();
+  // The status block is on stderr's terminal; stdout piped elsewhere leaves it alone.
+  if (status_ != nullptr && (stream == stderr || isatty(fileno(stream)) == 1)) status_->EraseLocked();
   if (prefix.empty()) {
     std::fwrite(text.data(), 1, text.size(), stream);
     if (addBreak) std::fputc('\n', stream);
