@@ -41,6 +41,25 @@ TEST(Transact, TimesOutOnTheFourthSecondBoundaryWithNoLogLine) {
   }
 }
 
+TEST(Transact, RemembersHowTheLastFailedTransactionFailedUntilForgotten) {
+  ConnectedLinkFixture f;
+  int sends = 0;
+  // Answers in turn: success, a failure status, nothing, success.
+  f.host.onWrite = [&](const Bytes&) {
+    ++sends;
+    if (sends == 1 || sends == 4) f.host.Reply(MakeResponse(0x15, 0x00), 1000);
+    if (sends == 2) f.host.Reply(MakeResponse(0x15, 0x09), 1000);
+  };
+  const TransactionFailure expected[] = {TransactionFailure::kNone, TransactionFailure::kStatus,
+                                         TransactionFailure::kNoAnswer, TransactionFailure::kNoAnswer};
+  for (const TransactionFailure failure : expected) {
+    (void)f.link.Transact(0x15, nullptr, 0);
+    EXPECT_EQ(f.link.lastFailure(), failure) << sends;
+  }
+  f.link.ForgetFailure();
+  EXPECT_EQ(f.link.lastFailure(), TransactionFailure::kNone);
+}
+
 TEST(Transact, ABadAnswerIsNoAnswer) {
   ConnectedLinkFixture f;
   f.host.onWrite = [&](const Bytes&) {
