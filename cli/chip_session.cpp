@@ -298,9 +298,12 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
     if (path.empty()) return kExitNoConnection;
     ports.push_back({path, path});
   }
-  const std::vector<serial::PortDetails> details = global.sim ? std::vector<serial::PortDetails>{}
-                                                              : serial::ListPortDetails();
-  for (size_t i = 0; i < count; ++i) sessions[i]->record.usb = UsbFor(details, system, ports[i].canonical);
+  // The adapters are looked up only where a record is read: a plain run does what it always did.
+  const bool recorded = several || json != nullptr;
+  if (recorded && !global.sim) {
+    const std::vector<serial::PortDetails> details = serial::ListPortDetails();
+    for (size_t i = 0; i < count; ++i) sessions[i]->record.usb = UsbFor(details, system, ports[i].canonical);
+  }
 
   std::unique_ptr<StatusLines> status;
   if (several && isatty(STDERR_FILENO) == 1) {
@@ -310,8 +313,7 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
     console.SetStatusLines(status.get());
   }
 
-  const PortRunShared shared{global, command, operation, several || json != nullptr || global.repeat,
-                             status.get(), json.get()};
+  const PortRunShared shared{global, command, operation, recorded || global.repeat, status.get(), json.get()};
   std::vector<int> statuses(count, kExitOk);
   const auto runOne = [&](size_t i) {
     statuses[i] = RunPort(shared, *sessions[i], ports[i].path, i);
