@@ -524,7 +524,8 @@ bool PtyServer::WriteDue(uint64_t now) {
     const Segment& segment = segments_[segHead_];
     if (segment.answer && txPos_ == segment.begin) {
       std::lock_guard<std::mutex> lock(latenessMutex_);
-      latenessNanos_.push_back(static_cast<uint32_t>(std::min<uint64_t>(now - due, UINT32_MAX)));
+      const uint64_t late = NowNanos() - due;  // now, not the wake-up: the work since counts too
+      latenessNanos_.push_back(static_cast<uint32_t>(std::min<uint64_t>(late, UINT32_MAX)));
     }
     txLine_ = options_.pace ? due : now;
     uint32_t chip = 0;
