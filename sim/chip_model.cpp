@@ -83,6 +83,12 @@ std::optional<uint32_t> ChipModel::TakeRateSwitch() {
   return rate;
 }
 
+std::optional<uint8_t> ChipModel::TakeAnsweredCode() {
+  std::optional<uint8_t> code = answeredCode_;
+  answeredCode_.reset();
+  return code;
+}
+
 void ChipModel::OnFrame(const uint8_t* frame, size_t total, bool crcOk) {
   if (!crcOk) return;  // a damaged command is not answered
   std::vector<uint8_t>& out = *out_;
@@ -119,6 +125,7 @@ void ChipModel::Answer(uint8_t code, std::vector<uint8_t>& out) {
   const size_t size = link::BuildFrame(code, answer_.data(), answer_.size(), frame_.data());
   if (options_.faults.badCrcFor[code]) frame_[size - 2] ^= 0x5A;
   if (onFrame) onFrame(false, frame_.data(), size);
+  answeredCode_ = code;
   out.insert(out.end(), frame_.begin(), frame_.begin() + static_cast<ptrdiff_t>(size));
 }
 

@@ -88,6 +88,9 @@ class ChipModel : private link::FrameSink {
   // A rate switch accepted by 0x83: the new rate, once. The caller sends the
   // answer already produced at the old rate first, then calls SetOwnRate.
   std::optional<uint32_t> TakeRateSwitch();
+  // The code of the last command answered, once: the line tells a command's
+  // answer (which a delay fault may hold back) from the sync answer by it.
+  std::optional<uint8_t> TakeAnsweredCode();
 
   // The adapter-disappears fault has fired: nothing is answered any more.
   bool Vanished() const { return vanished_; }
@@ -149,6 +152,7 @@ class ChipModel : private link::FrameSink {
   uint32_t ownRate_ = 0;
   uint32_t handshakeRate_ = 0;
   std::optional<uint32_t> rateSwitch_;
+  std::optional<uint8_t> answeredCode_;
   bool vanished_ = false;
   uint64_t framesReceived_ = 0;
   uint64_t bytesReceived_ = 0;

@@ -46,7 +46,7 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     faults.statusFor[first] = static_cast<int>(value);
     return {};
   }
-  if (hasSecond && kind != "nak-block") return Bad(text, "unexpected '='");
+  if (hasSecond && kind != "nak-block" && kind != "delay") return Bad(text, "unexpected '='");
   if (kind == "silent" || kind == "badcrc") {
     if (!ParseNumber(arg, 0xFF, first)) return Bad(text, "CODE must be a byte");
     (kind == "silent" ? faults.silentFor : faults.badCrcFor).set(first);
@@ -77,6 +77,12 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     return {};
   }
   if (kind == "delay") {
+    if (hasSecond) {
+      if (!ParseNumber(arg, 0xFF, first)) return Bad(text, "CODE must be a byte");
+      if (!ParseNumber(second, 600000, value)) return Bad(text, "MS must be 0..600000");
+      faults.delayFor[first] = value * 1000;
+      return {};
+    }
     if (!ParseNumber(arg, 600000, first)) return Bad(text, "MS must be 0..600000");
     faults.answerDelayMicros = first * 1000;
     return {};

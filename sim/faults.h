@@ -34,11 +34,16 @@ struct Faults {
   // each, which a careless receiver takes for the start of a 136-byte frame
   // and so loses the answer behind it.
   size_t falseStarts = 0;
-  // Time between the last byte of a command and the first byte of its answer.
-  // The model only carries it; whoever drives the line applies it.
+  // Time between the last byte of a command and the first byte of its answer:
+  // for every command, or (delayFor, where not 0) for one code alone. Only
+  // that answer waits; the sync answer and console text never do. The model
+  // only carries it; whoever drives the line applies it.
   uint64_t answerDelayMicros = 0;
+  std::array<uint64_t, 256> delayFor{};
   // The adapter disappears after this many frames from the host (0: never).
   uint32_t vanishAfterFrames = 0;
+
+  uint64_t AnswerDelayMicros(uint8_t code) const { return delayFor[code] != 0 ? delayFor[code] : answerDelayMicros; }
 
  private:
   static std::array<int, 256> MakeNone() {
@@ -56,7 +61,8 @@ struct Faults {
 //   silent-block:K       leave data block K unanswered
 //   noise:N              N noise bytes before every answer
 //   false-start:N        N stray starts (81 00 00) before every answer
-//   delay:MS             wait MS milliseconds before every answer
+//   delay:MS             wait MS milliseconds before every command's answer
+//   delay:CODE=MS        wait MS milliseconds before CODE's answer alone
 //   vanish:N             the adapter disappears after N frames
 // Numbers are decimal or 0x-prefixed hexadecimal.
 Result<void> ParseFault(std::string_view text, Faults& faults);

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,6 +22,26 @@ bool ParseHex32(std::string text, uint32_t& value) {
   }
   value = static_cast<uint32_t>(std::stoul(text, nullptr, 16));
   return true;
+}
+
+// One line: how many answers, and how late the median, the 99th percentile
+// and the latest were written against the line model, in microseconds.
+std::string LatenessLine(const corvel::sim::LatenessFigures& f) {
+  char line[160];
+  std::snprintf(line, sizeof line, "answers=%zu median_us=%.1f p99_us=%.1f max_us=%.1f", f.answers,
+                static_cast<double>(f.medianNanos) / 1000, static_cast<double>(f.p99Nanos) / 1000,
+                static_cast<double>(f.maxNanos) / 1000);
+  return line;
+}
+
+bool WriteLateness(const std::string& path, const std::string& line) {
+  if (path == "-") {
+    std::cerr << "corvel-sim: lateness " << line << '\n';
+    return true;
+  }
+  std::ofstream file(path, std::ios::trunc);
+  file << line << '\n';
+  return static_cast<bool>(file.flush());
 }
 
 }  // namespace
@@ -42,6 +63,7 @@ int main(int argc, char** argv) {
   uint32_t baud = 115200;
   uint32_t switchDelayMs = 5;
   uint32_t adapterLatencyMs = 0;
+  std::string latenessReport;
   app.add_option("--link", linkPath, "Also make PATH a symbolic link to the device");
   app.add_option("--password", password, "Accept only this handshake password (hexadecimal)");
   app.add_option("--state", stateFile, "Load flash, OTP, registers and locks from FILE, save them at exit");
@@ -62,6 +84,10 @@ int main(int argc, char** argv) {
   app.add_option("--adapter-latency", adapterLatencyMs,
                  "Milliseconds a USB adapter holds bytes short of a full packet (its latency timer)")
       ->check(CLI::Range(0u, 255u));
+  app.add_option("--lateness", latenessReport,
+                 "At exit, write how late the answers left against the line model (median, 99th percentile) "
+                 "to FILE, or to stderr for -")
+      ->type_name("FILE");
   CLI11_PARSE(app, argc, argv);
 
   corvel::sim::SimOptions options;
@@ -115,7 +141,12 @@ int main(int argc, char** argv) {
   int signal = 0;
   sigwait(&signals, &signal);
   if (signal == SIGUSR1) std::cerr << "corvel-sim: the simulated adapter has gone\n";
-  if (corvel::Result<void> stopped = server.Stop(); !stopped) {
+  const corvel::Result<void> stopped = server.Stop();
+  if (!latenessReport.empty() && !WriteLateness(latenessReport, LatenessLine(server.Lateness()))) {
+    std::cerr << "corvel-sim: cannot write " << latenessReport << '\n';
+    return 1;
+  }
+  if (!stopped) {
     std::cerr << "corvel-sim: " << stopped.error().text << '\n';
     return 1;
   }

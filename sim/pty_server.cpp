@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,6 +29,9 @@ namespace {
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 constexpr size_t kUnpacedChunk = 4096;
 constexpr size_t kMaxPacedChunk = 256;
+// Taken from the tool ahead of the line at most; beyond, the pty holds the
+// tool's writes back, as a real UART's transmit buffer would.
+constexpr size_t kMaxQueuedRx = 4096;
 
 uint64_t NowNanos() {
   timespec ts{};
@@ -93,6 +98,12 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
     CloseFds();
     return error;
   }
+  timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (timerFd_ < 0) {
+    const Error error = OsError("timerfd_create");
+    CloseFds();
+    return error;
+  }
   if (!options_.linkPath.empty()) {
     struct stat st {};
     if (lstat(options_.linkPath.c_str(), &st) == 0) {
@@ -118,11 +129,20 @@ Result<std::string> PtyServer::Start(const SimOptions& options) {
   };
   lineBurst_.Reset();
   rx_.clear();
+  rx_.reserve(kMaxQueuedRx);
+  rxPos_ = 0;
   tx_.clear();
   txPos_ = 0;
-  rxLine_ = txLine_ = rxDue_ = rxStart_ = 0;
-  switchAt_ = SIZE_MAX;
+  segments_.clear();
+  segHead_ = 0;
+  delayed_.clear();
+  rxLine_ = txLine_ = rxStart_ = 0;
   switchDone_ = kNever;
+  {
+    std::lock_guard<std::mutex> lock(latenessMutex_);
+    latenessNanos_.clear();
+    latenessNanos_.reserve(4096);
+  }
   held_.clear();
   heldUntil_ = kNever;
   {
@@ -165,7 +185,7 @@ bool PtyServer::Running() {
 }
 
 void PtyServer::CloseFds() {
-  for (int* fd : {&master_, &slave_, &stopFd_}) {
+  for (int* fd : {&master_, &slave_, &stopFd_, &timerFd_}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
@@ -191,14 +211,43 @@ void PtyServer::Run() {
   if (!stopping_ && options_.onEnded) options_.onEnded();
 }
 
+LatenessFigures PtyServer::Lateness() {
+  std::vector<uint32_t> sorted;
+  {
+    std::lock_guard<std::mutex> lock(latenessMutex_);
+    sorted = latenessNanos_;
+  }
+  LatenessFigures figures;
+  figures.answers = sorted.size();
+  if (sorted.empty()) return figures;
+  std::sort(sorted.begin(), sorted.end());
+  const auto at = [&](double share) { return sorted[static_cast<size_t>(share * static_cast<double>(sorted.size() - 1))]; };
+  figures.medianNanos = at(0.5);
+  figures.p99Nanos = at(0.99);
+  figures.maxNanos = sorted.back();
+  return figures;
+}
+
 uint32_t PtyServer::ToolRate() {
   Result<uint32_t> rate = ReadLineRate(master_);
   if (rate && *rate != 0) toolRate_ = *rate;
   return toolRate_;
 }
 
+void PtyServer::ArmTimer(uint64_t wake) {
+  itimerspec spec{};
+  if (wake != kNever) {
+    wake = std::max<uint64_t>(wake, 1);  // 0 would disarm it
+    spec.it_value.tv_sec = static_cast<time_t>(wake / 1000000000u);
+    spec.it_value.tv_nsec = static_cast<long>(wake % 1000000000u);
+  }
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
 void PtyServer::Loop() {
-  uint8_t buffer[kUnpacedChunk];
+  // The deadlines below are the line's own; the default 50 us of timer slack
+  // would show up as lateness of every answer.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   toolRate_ = options_.initialRate;
   for (;;) {
     const uint64_t now = NowNanos();
@@ -208,10 +257,11 @@ void PtyServer::Loop() {
       if (now / 1000 >= model_->NextTickMicros()) {
         out_.clear();
         model_->Tick(now / 1000, out_);
-        QueueOutput(now, 0);
+        QueueOutput(now, false, 0);
       }
-      if (!rx_.empty() && (now >= rxDue_ || !options_.pace)) DeliverReceived(now);
+      if (rxPos_ < rx_.size()) DeliverReceived(now, false);
       if (now >= switchDone_) FinishSwitch();
+      ReleaseDelayed(now);
       if (model_->Vanished()) {
         Log("the adapter disappears (fault)");
         return;
@@ -221,40 +271,26 @@ void PtyServer::Loop() {
     if (!WriteDue(now)) return;
 
     uint64_t wake = nextTick == kNever ? kNever : nextTick * 1000;
-    if (!rx_.empty()) wake = std::min(wake, options_.pace ? rxDue_ : now);
+    if (rxPos_ < rx_.size()) wake = std::min(wake, options_.pace ? rxLine_ : now);
     if (txPos_ < tx_.size()) wake = std::min(wake, NextTxDue(ToolRate(), nullptr));
+    if (!delayed_.empty()) wake = std::min(wake, delayed_.front().due);
     wake = std::min(wake, std::min(switchDone_, heldUntil_));
-    pollfd fds[2] = {{stopFd_, POLLIN, 0}, {master_, static_cast<short>(rx_.empty() ? POLLIN : 0), 0}};
-    timespec timeout{};
-    timespec* timeoutPtr = nullptr;
-    if (wake != kNever) {
-      const uint64_t later = NowNanos();
-      const uint64_t wait = wake > later ? wake - later : 0;
-      timeout.tv_sec = static_cast<time_t>(wait / 1000000000u);
-      timeout.tv_nsec = static_cast<long>(wait % 1000000000u);
-      timeoutPtr = &timeout;
-    }
-    if (ppoll(fds, 2, timeoutPtr, nullptr) < 0 && errno != EINTR) {
+    ArmTimer(wake);
+    const bool room = rx_.size() - rxPos_ < kMaxQueuedRx;
+    pollfd fds[3] = {{stopFd_, POLLIN, 0}, {master_, static_cast<short>(room ? POLLIN : 0), 0}, {timerFd_, POLLIN, 0}};
+    if (ppoll(fds, 3, nullptr, nullptr) < 0 && errno != EINTR) {
       Log(std::string("poll: ") + std::strerror(errno));
       return;
     }
     if (fds[0].revents != 0) return;
-    if ((fds[1].revents & POLLIN) != 0) {
-      const uint32_t rate = ToolRate();
-      const size_t limit = options_.pace ? PacedChunk(rate) : kUnpacedChunk;
-      const ssize_t got = read(master_, buffer, limit);
-      if (got > 0) {
-        const uint64_t at = NowNanos();
-        rx_.assign(buffer, buffer + got);
-        rxLine_ = std::max(rxLine_, at);
-        rxStart_ = options_.pace ? rxLine_ : at;
-        rxRate_ = rate;
-        rxDue_ = rxLine_ + LineNanos(static_cast<size_t>(got), rate);
-        rxLine_ = rxDue_;
-      } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-        Log(std::string("read: ") + std::strerror(errno));
-        return;
+    if ((fds[2].revents & POLLIN) != 0) {
+      uint64_t expirations = 0;
+      if (read(timerFd_, &expirations, sizeof expirations) < 0) {
+        // Already re-armed or read: nothing to clear.
       }
+    }
+    if ((fds[1].revents & POLLIN) != 0) {
+      if (!ReadFromTool()) return;
     } else if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
       Log("the pseudo-terminal failed");
       return;
@@ -262,47 +298,129 @@ void PtyServer::Loop() {
   }
 }
 
-// Hands what has crossed the line to the chip. Bytes sent at a rate the chip
-// is not set to reach it garbled, except that a wake-up burst is recognised
-// whatever its rate and sets the chip to it (it stands in for the reset).
-void PtyServer::DeliverReceived(uint64_t now) {
-  const uint32_t tool = ToolRate();
+// Takes what the tool has written at once, so the moment it did is known
+// closely; the bytes then cross the line one after another from that moment,
+// or from when the line is free.
+bool PtyServer::ReadFromTool() {
+  const uint32_t rate = ToolRate();
+  if (rxPos_ < rx_.size() && rate != rxRate_) {
+    // The tool changed its rate with bytes still on the line; they were sent at the old one.
+    std::lock_guard<std::mutex> lock(modelMutex_);
+    DeliverReceived(NowNanos(), true);
+  }
+  if (rxPos_ == rx_.size()) {
+    rx_.clear();
+    rxPos_ = 0;
+  } else if (rxPos_ > 0) {
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<ptrdiff_t>(rxPos_));
+    rxPos_ = 0;
+  }
+  const size_t old = rx_.size();
+  const size_t room = kMaxQueuedRx - old;
+  rx_.resize(old + room);
+  const ssize_t got = read(master_, rx_.data() + old, room);
+  const uint64_t at = NowNanos();
+  rx_.resize(old + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+  if (got < 0 && errno != EAGAIN && errno != EINTR) {
+    Log(std::string("read: ") + std::strerror(errno));
+    return false;
+  }
+  if (got <= 0) return true;
+  if (old == 0) {
+    rxRate_ = rate;
+    rxStart_ = options_.pace ? std::max(rxLine_, at) : at;
+    rxLine_ = rxStart_;
+  }
+  rxLine_ += LineNanos(static_cast<size_t>(got), rxRate_);
+  return true;
+}
+
+// Model lock held. Hands what has crossed the line by `now` (everything, with
+// `all` or unpaced) to the chip, byte by byte where the rates agree, so each
+// answer is timed from the very byte that completed its command. Bytes sent
+// at a rate the chip is not set to reach it garbled, except that a wake-up
+// burst is recognised whatever its rate and sets the chip to it (it stands in
+// for the reset).
+void PtyServer::DeliverReceived(uint64_t now, bool all) {
+  const size_t pending = rx_.size() - rxPos_;
+  const uint64_t byteNanos = LineNanos(1, rxRate_);
+  size_t count = pending;
+  if (options_.pace && !all) count = now < rxStart_ ? 0 : std::min<size_t>(pending, (now - rxStart_) / byteNanos);
+  if (count == 0) return;
+  const auto crossed = [&](size_t i) { return options_.pace ? rxStart_ + (i + 1) * byteNanos : now; };
+  const uint32_t tool = rxRate_;
+  const uint8_t* bytes = rx_.data() + rxPos_;
   out_.clear();
-  size_t from = LostWhileSwitching();
+  size_t from = LostWhileSwitching(count);
   if (now >= switchDone_) FinishSwitch();
-  const size_t n = rx_.size();
-  for (size_t i = from; i < n; ++i) {
-    if (!lineBurst_.Feed(rx_[i]) || model_->OwnRate() == tool) continue;
+  for (size_t i = from; i < count; ++i) {
+    const bool burst = lineBurst_.Feed(bytes[i]);
+    if (model_->OwnRate() == tool) {
+      model_->Receive(bytes + i, 1, out_);
+      if (!out_.empty()) EmitAnswer(crossed(i));
+      from = i + 1;
+      continue;
+    }
+    if (!burst) continue;
     garbled_.clear();
-    GarbleLine(rx_.data() + from, i + 1 - from, tool, model_->OwnRate(), garbled_);
+    GarbleLine(bytes + from, i + 1 - from, tool, model_->OwnRate(), garbled_);
     model_->Receive(garbled_.data(), garbled_.size(), out_);
     model_->SetOwnRate(tool);
     if (options_.verbose) Log("line: wake-up burst at " + std::to_string(tool) + " baud, the chip follows");
     model_->WakeUp(out_);
     switchDone_ = kNever;  // the reset it stands in for ends a switch under way
+    if (!out_.empty()) EmitAnswer(crossed(i));
     from = i + 1;
   }
-  if (from < n) {
+  if (from < count) {
     const uint32_t chip = model_->OwnRate();
-    if (chip == tool) {
-      model_->Receive(rx_.data() + from, n - from, out_);
-    } else {
-      if (options_.verbose) {
-        Log("line: " + std::to_string(n - from) + " bytes sent at " + std::to_string(tool) + " baud reach the chip at " +
-            std::to_string(chip) + " baud garbled");
-      }
-      garbled_.clear();
-      GarbleLine(rx_.data() + from, n - from, tool, chip, garbled_);
-      model_->Receive(garbled_.data(), garbled_.size(), out_);
+    if (options_.verbose) {
+      Log("line: " + std::to_string(count - from) + " bytes sent at " + std::to_string(tool) +
+          " baud reach the chip at " + std::to_string(chip) + " baud garbled");
     }
+    garbled_.clear();
+    GarbleLine(bytes + from, count - from, tool, chip, garbled_);
+    model_->Receive(garbled_.data(), garbled_.size(), out_);
+    if (!out_.empty()) EmitAnswer(crossed(count - 1));
   }
-  rx_.clear();
-  QueueOutput(now, out_.empty() ? 0 : model_->faults().answerDelayMicros * 1000);
-  if (std::optional<uint32_t> rate = model_->TakeRateSwitch()) {
-    switchRate_ = *rate;
-    switchAt_ = tx_.size();
+  rxPos_ += count;
+  if (options_.pace) rxStart_ += count * byteNanos;
+  if (rxPos_ == rx_.size()) {
+    rx_.clear();
+    rxPos_ = 0;
   }
-  if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) AnswerLeft(now);
+}
+
+// Model lock held. out_ holds what the chip says to what ended at
+// `lastByteAt`: a command's answer, which a delay fault may hold back, or the
+// sync answer, which never waits and drops what a delay still held (the
+// wake-up burst stands in for a reset).
+void PtyServer::EmitAnswer(uint64_t lastByteAt) {
+  const std::optional<uint8_t> code = model_->TakeAnsweredCode();
+  const uint64_t start = lastByteAt + options_.processingMicros * 1000;
+  const uint64_t delay = code ? model_->faults().AnswerDelayMicros(*code) * 1000 : 0;
+  if (!code) delayed_.clear();
+  const uint32_t switchRate = model_->TakeRateSwitch().value_or(0);
+  if (delay == 0) {
+    QueueOutput(start, true, switchRate);
+  } else {
+    Delayed held{start + delay, out_, switchRate};
+    const auto later = std::find_if(delayed_.begin(), delayed_.end(), [&](const Delayed& d) { return d.due > held.due; });
+    delayed_.insert(later, std::move(held));
+  }
+  out_.clear();
+}
+
+// Model lock held. Delayed answers that are due take their place on the line.
+void PtyServer::ReleaseDelayed(uint64_t now) {
+  size_t due = 0;
+  while (due < delayed_.size() && delayed_[due].due <= now) {
+    out_.swap(delayed_[due].bytes);
+    QueueOutput(delayed_[due].due, true, delayed_[due].switchRate);
+    out_.clear();
+    ++due;
+  }
+  delayed_.erase(delayed_.begin(), delayed_.begin() + static_cast<ptrdiff_t>(due));
 }
 
 // Bytes that crossed the line at `crossedAt` go to the tool through the
@@ -335,7 +453,6 @@ bool PtyServer::WriteToTool(const uint8_t* bytes, size_t count) {
 
 // Model lock held. The answer to the rate switch has crossed the line at `at`.
 void PtyServer::AnswerLeft(uint64_t at) {
-  switchAt_ = SIZE_MAX;
   if (options_.switchDelayMicros == 0) {
     FinishSwitch();
     return;
@@ -353,11 +470,11 @@ void PtyServer::FinishSwitch() {
   if (options_.verbose) Log("line: the chip switches to " + std::to_string(switchRate_) + " baud");
 }
 
-// How many bytes at the front of rx_ began to arrive before the chip's UART
-// was back; they are lost. Unpaced, the whole chunk arrived at once.
-size_t PtyServer::LostWhileSwitching() {
-  if (switchDone_ == kNever || rx_.empty()) return 0;
-  size_t lost = rx_.size();
+// How many of the next `count` bytes of rx_ began to arrive before the chip's
+// UART was back; they are lost. Unpaced, the whole chunk arrived at once.
+size_t PtyServer::LostWhileSwitching(size_t count) {
+  if (switchDone_ == kNever || count == 0) return 0;
+  size_t lost = count;
   if (rxStart_ >= switchDone_) {
     lost = 0;
   } else if (options_.pace) {
@@ -371,21 +488,26 @@ size_t PtyServer::LostWhileSwitching() {
   return lost;
 }
 
-void PtyServer::QueueOutput(uint64_t now, uint64_t delayNanos) {
+// out_ goes on the line after what is already queued, not before `notBefore`.
+void PtyServer::QueueOutput(uint64_t notBefore, bool answer, uint32_t switchRate) {
   if (out_.empty()) return;
   if (txPos_ == tx_.size()) {
     tx_.clear();
     txPos_ = 0;
+    segments_.clear();
+    segHead_ = 0;
   }
+  segments_.push_back({tx_.size(), tx_.size() + out_.size(), notBefore, answer, switchRate});
   tx_.insert(tx_.end(), out_.begin(), out_.end());
-  txLine_ = std::max(txLine_, now + delayNanos);
 }
 
+// When the next piece of tx_ has crossed the line and may be written.
 uint64_t PtyServer::NextTxDue(uint32_t rate, size_t* count) {
-  size_t n = std::min(tx_.size() - txPos_, options_.pace ? PacedChunk(rate) : kUnpacedChunk);
-  if (switchAt_ > txPos_ && switchAt_ != SIZE_MAX) n = std::min(n, switchAt_ - txPos_);
+  const Segment& segment = segments_[segHead_];
+  const size_t n = std::min(segment.end - txPos_, options_.pace ? PacedChunk(rate) : kUnpacedChunk);
   if (count != nullptr) *count = n;
-  return options_.pace ? txLine_ + LineNanos(n, rate) : txLine_;
+  const uint64_t start = txPos_ == segment.begin ? std::max(txLine_, segment.notBefore) : txLine_;
+  return options_.pace ? start + LineNanos(n, rate) : start;
 }
 
 bool PtyServer::WriteDue(uint64_t now) {
@@ -398,7 +520,13 @@ bool PtyServer::WriteDue(uint64_t now) {
     const uint32_t tool = ToolRate();
     size_t n = 0;
     const uint64_t due = NextTxDue(tool, &n);
-    if (options_.pace && now < due) return true;
+    if (now < due) return true;
+    const Segment& segment = segments_[segHead_];
+    if (segment.answer && txPos_ == segment.begin) {
+      std::lock_guard<std::mutex> lock(latenessMutex_);
+      const uint64_t late = NowNanos() - due;  // now, not the wake-up: the work since counts too
+      latenessNanos_.push_back(static_cast<uint32_t>(std::min<uint64_t>(late, UINT32_MAX)));
+    }
     txLine_ = options_.pace ? due : now;
     uint32_t chip = 0;
     {
@@ -415,15 +543,19 @@ bool PtyServer::WriteDue(uint64_t now) {
     }
     if (!HandOver(bytes, count, txLine_)) return false;
     txPos_ += n;
-    if (switchAt_ != SIZE_MAX && txPos_ >= switchAt_) {
-      std::lock_guard<std::mutex> lock(modelMutex_);
-      AnswerLeft(txLine_);
+    if (txPos_ == segment.end) {
+      if (segment.switchRate != 0) {
+        std::lock_guard<std::mutex> lock(modelMutex_);
+        switchRate_ = segment.switchRate;
+        AnswerLeft(txLine_);
+      }
+      ++segHead_;
     }
   }
-  if (txPos_ == tx_.size()) {
-    tx_.clear();
-    txPos_ = 0;
-  }
+  tx_.clear();
+  txPos_ = 0;
+  segments_.clear();
+  segHead_ = 0;
   return true;
 }
 

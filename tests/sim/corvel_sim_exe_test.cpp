@@ -1,5 +1,5 @@
 // The corvel-sim executable: device path first on stdout, a host can connect,
-// SIGTERM ends it cleanly.
+// SIGTERM ends it cleanly and writes the lateness report.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "tests/sim/sim_test_util.h"
 #include "tests/support/temp_dir.h"
@@ -21,13 +22,14 @@ using namespace corvel::sim::testing;
 TEST(CorvelSim, PrintsTheDeviceAndServesAHandshake) {
   corvel::testing::TempDir dir;
   const std::string link = dir.Path("ttyCORVEL");
+  const std::string lateness = dir.Path("lateness.txt");
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  std::vector<std::string> args = {CORVEL_SIM_EXE, "--link", link, "--password", "5A6B7C8D"};
+  std::vector<std::string> args = {CORVEL_SIM_EXE, "--link", link, "--password", "5A6B7C8D", "--lateness", lateness};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -68,6 +70,22 @@ TEST(CorvelSim, PrintsTheDeviceAndServesAHandshake) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(lstat(link.c_str(), &st), 0);
   fclose(stdoutOfSim);
+
+  // Its value depends on the machine's load; that it is there and whole does not.
+  std::ifstream in(lateness);
+  const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t answers = 0;
+  double median = -1, p99 = -1, max = -1;
+  int used = 0;
+  ASSERT_EQ(std::sscanf(report.c_str(), "answers=%zu median_us=%lf p99_us=%lf max_us=%lf\n%n", &answers, &median, &p99,
+                        &max, &used),
+            4)
+      << report;
+  EXPECT_EQ(static_cast<size_t>(used), report.size()) << report;
+  EXPECT_GE(median, 0.0);
+  EXPECT_LE(median, p99);
+  EXPECT_LE(p99, max);
+  EXPECT_GE(answers, 3u) << "the sync answer and both handshakes";
 }
 
 }  // namespace

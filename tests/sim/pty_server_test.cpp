@@ -97,6 +97,12 @@ TEST(PtyServer, PacingTakesTenBitsPerByteEachWay) {
   expected = LineMillis(1013 + 8, kRate);
   EXPECT_GE(elapsed, 0.95 * expected);
   EXPECT_LE(elapsed, 1.5 * expected + 40);
+
+  // Each answer's lateness is kept: the sync answer, the handshake and the two above.
+  const LatenessFigures late = server.Lateness();
+  EXPECT_GE(late.answers, 4u);
+  EXPECT_LE(late.medianNanos, late.p99Nanos);
+  EXPECT_LE(late.p99Nanos, late.maxNanos);
   EXPECT_TRUE(server.Stop().ok());
 }
 
