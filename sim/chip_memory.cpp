@@ -43,9 +43,11 @@ ChipMemory ChipMemory::Factory(uint32_t serialNumber) {
   uint8_t* page1 = memory.Otp(1);
   WriteLe32(page1 + 0x00, 0x4C564F43);  // "COVL"
   WriteLe32(page1 + 0x04, 0x00010002);
-  WriteLe32(page1 + kSerialNumberOffset, serialNumber);
+  memory.SetSerialNumber(serialNumber);
   return memory;
 }
+
+void ChipMemory::SetSerialNumber(uint32_t serialNumber) { WriteLe32(Otp(1) + kSerialNumberOffset, serialNumber); }
 
 bool ChipMemory::ProgramFlash(uint32_t addr, const uint8_t* data, size_t length) {
   if (!InFlash(addr, length)) return false;

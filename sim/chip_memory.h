@@ -74,6 +74,8 @@ class ChipMemory {
   // the access record, a small valid application and protocol stack with
   // their records, and the serial number in OTP page 1.
   static ChipMemory Factory(uint32_t serialNumber);
+  // The serial number in OTP page 1, as the factory writes it.
+  void SetSerialNumber(uint32_t serialNumber);
 
   // Erased flash and OTP, no records, no registers.
   ChipMemory();

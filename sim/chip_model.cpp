@@ -135,6 +135,7 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
       return Handshake(p, n);
     case 0x12:
       Status(kStatusOk);
+      if (options_.newChipOnDisconnect) memory_.SetSerialNumber(++options_.serialNumber);
       state_ = StartState::kConsole;
       transfer_.active = false;
       bannerDue_ = true;

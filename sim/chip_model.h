@@ -61,6 +61,9 @@ struct ModelOptions {
   uint8_t bootMajor = 1;
   uint8_t bootMinor = 2;
   uint32_t serialNumber = 0x12345678;
+  // A disconnect stands for the board being taken out and the next one
+  // seated: the serial number counts up by one (a production station's run).
+  bool newChipOnDisconnect = false;
   Faults faults;
 };
 

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
   uint32_t switchDelayMs = 5;
   uint32_t adapterLatencyMs = 0;
   std::string latenessReport;
+  std::string serialText;
+  bool newChipOnDisconnect = false;
   app.add_option("--link", linkPath, "Also make PATH a symbolic link to the device");
   app.add_option("--password", password, "Accept only this handshake password (hexadecimal)");
   app.add_option("--state", stateFile, "Load flash, OTP, registers and locks from FILE, save them at exit");
@@ -88,6 +90,9 @@ int main(int argc, char** argv) {
                  "At exit, write how late the answers left against the line model (median, 99th percentile) "
                  "to FILE, or to stderr for -")
       ->type_name("FILE");
+  app.add_option("--serial", serialText, "The chip's serial number (hexadecimal; default 12345678)");
+  app.add_flag("--new-chip-on-disconnect", newChipOnDisconnect,
+               "Each disconnect seats the next chip: the serial number counts up by one");
   CLI11_PARSE(app, argc, argv);
 
   corvel::sim::SimOptions options;
@@ -114,6 +119,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (!serialText.empty() && !ParseHex32(serialText, model.serialNumber)) {
+    std::cerr << "corvel-sim: --serial must be up to eight hexadecimal digits\n";
+    return 2;
+  }
+  model.newChipOnDisconnect = newChipOnDisconnect;
   model.handshakeStatus = static_cast<uint8_t>(handshakeStatus);
   model.answer81 = answer81;
   model.syncAfterBursts = syncAfter;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/bytes.h"
 #include "tests/sim/sim_test_util.h"
 
 namespace corvel::sim {
@@ -147,6 +148,28 @@ TEST(ChipModel, ConsoleUntilTheBurstThenSyncHandshakeAndDisconnect) {
   EXPECT_EQ(f.model.state(), StartState::kConsole);
   f.model.Tick(6000, out);
   EXPECT_EQ(std::string(out.begin(), out.end()), options.banner);
+}
+
+// A production station's next board: a disconnect seats a chip with the next
+// serial number, unless the model is told the same chip stays.
+TEST(ChipModel, NewChipOnDisconnectCountsTheSerialNumberUp) {
+  for (const bool newChip : {false, true}) {
+    SCOPED_TRACE(newChip);
+    ModelOptions options = Connected();
+    options.serialNumber = 0x0000CAFE;
+    options.newChipOnDisconnect = newChip;
+    ModelFixture f(options);
+    const auto serial = [&f] {
+      const std::optional<Answer> a = f.Send(0x26, {0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00});
+      return a && a->data.size() >= 0x4C ? ReadLe32(a->data.data() + 0x48) : 0u;
+    };
+    EXPECT_EQ(serial(), 0x0000CAFEu);
+    EXPECT_EQ(f.Status(0x12, {0}), 0);
+    const Bytes burst = Burst();
+    f.model.Receive(burst.data(), burst.size(), f.out);
+    EXPECT_EQ(f.Status(0x11, {0xFF, 0xFF, 0xFF, 0xFF}), 0x20);
+    EXPECT_EQ(serial(), newChip ? 0x0000CAFFu : 0x0000CAFEu);
+  }
 }
 
 TEST(ChipModel, PasswordAndHandshakeStatus) {
