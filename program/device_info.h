@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "link/link.h"
 
@@ -14,7 +16,14 @@ inline constexpr uint32_t kValidFlag = 0xD3912DD4;
 // The three image records the boot loader keeps, one flash page each.
 enum class ImageRecord : uint8_t { kApplication, kStack, kOta };
 
-bool ReadChipInfo(link::Link& link);
+// The identity ReadChipInfo logged, for callers that keep it (corvel-dl --json).
+struct ChipIdentity {
+  std::optional<uint32_t> serial;
+  std::optional<uint32_t> chipId;
+  std::optional<std::string> bootVersion;  // "V1.2", as logged
+};
+
+bool ReadChipInfo(link::Link& link, ChipIdentity* identity = nullptr);
 bool ShowImageRecord(link::Link& link, ImageRecord record);
 // `count` must be a multiple of 4 (four bytes to a line).
 bool ReadOtpDump(link::Link& link, uint32_t address, uint16_t count, uint8_t page);
