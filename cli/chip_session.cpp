@@ -1,8 +1,11 @@
 #include "cli/chip_session.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
+#include "cli/json_output.h"
 #include "cli/signal_watcher.h"
 #include "serial/open_failure.h"
 #include "text/number_text.h"
@@ -47,7 +50,9 @@ void ReportOpenFailure(const std::string& path, const Error& error) {
   std::fprintf(stderr, "没有发现此串口或被占用\n%s\n", serial::DescribeOpenFailure(path, error).c_str());
 }
 
-int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
+namespace {
+
+int RunOnePort(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
   // Before any other thread starts, so every thread inherits the blocked signals.
   ChipSession session;
   SignalWatcher signals([&session] { session.host.PostInterrupt(); });
@@ -94,6 +99,37 @@ int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSess
     return kExitNoConnection;
   }
   if (session.interrupted) return kExitInterrupted;
+  return status;
+}
+
+}  // namespace
+
+// --json for one port, until the runner for several ports records its runs itself.
+int RunChipCommand(const GlobalOptions& global, const std::function<int(ChipSession&)>& operation) {
+  if (global.jsonPath.empty()) return RunOnePort(global, operation);
+  auto json = JsonOutput::Open(global.jsonPath, global.repeat ? JsonOutput::Mode::kLines : JsonOutput::Mode::kDocument,
+                               global.commandLine);
+  if (!json) {
+    std::fprintf(stderr, "%s\n", json.error().text.c_str());
+    return kExitUsage;
+  }
+  if ((*json)->toStdout() && std::fflush(stdout) == 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  RunRecord record;
+  int status = RunOnePort(global, [&](ChipSession& session) {
+    const int done = operation(session);
+    record = session.record;
+    return done;
+  });
+  record.port = global.sim ? "sim" : global.port;
+  record.exitStatus = status;
+  if (status != kExitOk) {
+    record.result = status == kExitChipFailed ? "chip-refused" : status == kExitInterrupted ? "interrupted" : "port";
+  }
+  (*json)->Add(record);
+  if (const Result<void> written = (*json)->Finish(); !written.ok()) {
+    std::fprintf(stderr, "%s\n", written.error().text.c_str());
+    if (status == kExitOk) status = kExitUsage;
+  }
   return status;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvel::cli {
 
@@ -28,6 +29,7 @@ struct GlobalOptions {
   double syncTimeoutSeconds = 20;
   std::string jsonPath;  // --json FILE; "-" is stdout; empty: none
   bool repeat = false;   // --repeat: the next chip on each port, until Ctrl-C
+  std::vector<std::string> commandLine;  // argv as given, for the --json record
 };
 
 // What the chosen subcommand runs after parsing.
