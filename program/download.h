@@ -73,7 +73,7 @@ struct StepReport {
   const char* name;  // "speedup", "partition", "access", "app", "stack", "boot", "user"
   StepStatus status;
   double seconds;
-  const PreparedImage* image;  // the image an image step programmed; null for the others
+  const PreparedImage* image;  // an image step's image, valid during the call; null for the others
   uint16_t crc;                // the image's CRC as the transfer request carried it
 };
 
