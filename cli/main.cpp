@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
                  "Seconds to wait for the chip's sync answer, 0 to 86400 (0: for ever)")
       ->capture_default_str()
       ->type_name("SECONDS");
-  app.add_option("--json", global.jsonPath, "Write the run's record as JSON to FILE ('-': stdout, the log to stderr)")
+  app.add_option("--json", global.jsonPath, "Write each run's record as JSON to FILE ('-': stdout; the log goes to stderr)")
       ->type_name("FILE");
 
   CommandRun run;
