@@ -103,6 +103,8 @@ class SigpipeHeld {
   bool wasPending_ = false;
 };
 
+std::string OutputName(const std::string& path) { return path == "-" ? kStdoutName : path; }
+
 Error WriteError(const std::string& name, int error) {
   return MakeError(ErrorKind::kIo, kCannotWrite + name + ": " + std::strerror(error));
 }
@@ -131,7 +133,7 @@ Result<std::unique_ptr<JsonOutput>> JsonOutput::Open(const std::string& path, Mo
     const ErrorKind kind = error == EACCES || error == EPERM ? ErrorKind::kPermission
                            : error == ENOENT                 ? ErrorKind::kNotFound
                                                              : ErrorKind::kIo;
-    const std::string name = output->toStdout_ ? kStdoutName : path;
+    const std::string name = OutputName(path);
     return MakeError(kind, kCannotOpen + name + ": " + std::strerror(error));
   }
   return output;
@@ -154,10 +156,10 @@ void JsonOutput::Add(const RunRecord& record) {
     const std::string text = Dump(line, -1) + "\n";
     const SigpipeHeld held;
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) {
-      writeError_ = WriteError(toStdout_ ? kStdoutName : path_, errno);
+      writeError_ = WriteError(OutputName(path_), errno);
     }
   } catch (const std::exception& error) {
-    writeError_ = MakeError(ErrorKind::kIo, kCannotWrite + path_ + ": " + error.what());
+    writeError_ = MakeError(ErrorKind::kIo, kCannotWrite + OutputName(path_) + ": " + error.what());
   }
 }
 
@@ -165,7 +167,7 @@ Result<void> JsonOutput::Finish() {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (finished_ || file_ == nullptr) return writeError_ ? Result<void>(*writeError_) : Result<void>();
   finished_ = true;
-  const std::string name = toStdout_ ? kStdoutName : path_;
+  const std::string name = OutputName(path_);
   const SigpipeHeld held;
   if (mode_ == Mode::kDocument && !writeError_) {
     try {
