@@ -99,6 +99,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   const GlobalOptions& global = shared.global;
   RunRecord& record = session.record;
   record.port = path;
+  record.order = static_cast<int>(index);
   record.startTime = UtcNow();
   const Clock::time_point started = Clock::now();
   StepClock steps(record);

@@ -10,6 +10,7 @@
 #include "config/record_file.h"
 #include "program/chip_erase.h"
 #include "program/download.h"
+#include "text/gbk.h"
 #include "text/read_file.h"
 
 namespace corvel::cli {
@@ -46,6 +47,30 @@ bool LoadRecord(const std::string& path, config::RecordKind kind, std::vector<ui
   return true;
 }
 
+const char* StepStatusName(program::StepStatus status) {
+  switch (status) {
+    case program::StepStatus::kOk: return "ok";
+    case program::StepStatus::kChipRefused: return "chip-refused";
+    case program::StepStatus::kNoAnswer: return "no-answer";
+    case program::StepStatus::kInterrupted: return "interrupted";
+    case program::StepStatus::kPort: return "port";
+  }
+  return "chip-refused";
+}
+
+// The run's steps and images, for the summary and --json.
+void Record(RunRecord& record, const program::StepReport& step) {
+  record.steps.push_back({step.name, StepStatusName(step.status), step.seconds});
+  if (step.image == nullptr) return;
+  // The tag as `info` shows an image's name: GBK, zero bytes adding nothing.
+  std::string tag;
+  for (const uint8_t byte : step.image->tag) {
+    if (byte != 0) tag.push_back(static_cast<char>(byte));
+  }
+  record.images.push_back(
+      {step.name, static_cast<uint32_t>(step.image->data.size()), step.crc, text::GbkToUtf8(tag)});
+}
+
 int RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   program::DownloadChoice choice;
   choice.speedUpRate = options.speedUp;
@@ -74,6 +99,7 @@ int RunDownload(const GlobalOptions& global, const DownloadOptions& options) {
   return RunChipCommand(global, "download", [&prepared](ChipSession& session) {
     program::Download download(session.link, session.connection);
     session.onInterrupt = [&download] { download.Abort(); };
+    download.onStep = [&session](const program::StepReport& step) { Record(session.record, step); };
     const auto result = download.Run(*prepared, [&session](int position, uint32_t sent, uint32_t total) {
       if (session.progress) session.progress(position, sent, total);
     });

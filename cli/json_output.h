@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ class JsonOutput {
   // Thread-safe: each port's thread adds its record when its run has ended.
   void Add(const RunRecord& record);
   // After the last run: the document is written (kDocument) or the file closed.
+  // The first write that failed (here or in a line's Add) is the error.
   Result<void> Finish();
 
  private:
@@ -41,6 +43,8 @@ class JsonOutput {
   std::vector<std::string> command_;
   std::vector<RunRecord> records_;
   std::FILE* file_ = nullptr;
+  std::optional<Error> writeError_;
+  bool finished_ = false;
 };
 
 }  // namespace corvel::cli

@@ -121,19 +121,19 @@ int main(int argc, char** argv) {
                "stdout carries the tool's log lines; the exit status says what happened:\n"
                "0 done, 1 the chip refused or did not answer, 2 bad usage or input (nothing sent),\n"
                "3 could not connect (port, sync, handshake, port lost), 130 Ctrl-C."};
-  app.set_version_flag("--version", "corvel-dl 1.3.0");
+  app.set_version_flag("--version", "corvel-dl " CORVEL_VERSION);
   app.require_subcommand(1);
   // Global options may also follow the subcommand's name.
   app.fallthrough();
 
   GlobalOptions global;
+  global.commandLine.assign(argv, argv + argc);
   // Read as text and checked after parsing, so that an error names the
   // option the way its help does.
   std::string baudText = std::to_string(global.baud);
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", global.syncTimeoutSeconds);
   std::string syncTimeoutText = seconds;
-  global.commandLine.assign(argv, argv + argc);
   app.add_option("-p,--port", global.ports,
                  "Serial device, e.g. /dev/ttyUSB0; give it again for more ports, or a wildcard such as "
                  "'/dev/ttyUSB*'")
@@ -147,6 +147,8 @@ int main(int argc, char** argv) {
                  "Seconds to wait for the chip's sync answer, 0 to 86400 (0: for ever)")
       ->capture_default_str()
       ->type_name("SECONDS");
+  app.add_option("--json", global.jsonPath, "Write each run's record as JSON to FILE ('-': stdout; the log goes to stderr)")
+      ->type_name("FILE");
 
   CommandRun run;
   SetupPortsCommand(app, global, run);

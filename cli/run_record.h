@@ -36,6 +36,9 @@ struct UsbRecord {
 };
 
 struct RunRecord {
+  // The port's place on the command line, from 0: the --json document lists
+  // the runs in this order, whatever order they ended in.
+  int order = 0;
   std::string port;   // the path as given on the command line (after wildcard expansion)
   int exitStatus = 0; // as a single-port run would exit
   // "ok", or why not: "port", "no-sync", "refused", "no-answer",

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "base/bytes.h"
 #include "link/command_codes.h"
@@ -52,12 +53,14 @@ const RecordStrings& StringsFor(ImageRecord record) {
 
 }  // namespace
 
-bool ReadChipInfo(link::Link& link) {
+bool ReadChipInfo(link::Link& link, ChipIdentity* identity) {
+  ChipIdentity read;
   bool ok = true;
   auto answer = link.Transact(link::cmd::kReadOtp, kFactoryPageRead, sizeof kFactoryPageRead, kOtpPageSize);
   link.log().AppendLog("芯片信息如下：");
   if (answer && answer->OkWith(kSerialOffset + 4)) {
-    link.log().AppendLog(Format("芯片序号 :0x%08X", ReadLe32(answer->data.data() + kSerialOffset)));
+    read.serial = ReadLe32(answer->data.data() + kSerialOffset);
+    link.log().AppendLog(Format("芯片序号 :0x%08X", *read.serial));
   } else {
     ok = false;
   }
@@ -65,14 +68,16 @@ bool ReadChipInfo(link::Link& link) {
   const uint8_t zero = 0;
   answer = link.Transact(link::cmd::kChipId, &zero, 1);
   if (answer && answer->OkWith(4)) {
-    link.log().AppendLog(Format("芯片标识 :0x%08X", ReadLe32(answer->data.data())));
+    read.chipId = ReadLe32(answer->data.data());
+    link.log().AppendLog(Format("芯片标识 :0x%08X", *read.chipId));
   } else {
     ok = false;
   }
 
   answer = link.Transact(link::cmd::kBootVersion, &zero, 1);
   if (answer && answer->OkWith(2)) {
-    link.log().AppendLog(Format("Boot版本 :V%d.%d", answer->data[0], answer->data[1]));
+    read.bootVersion = Format("V%d.%d", answer->data[0], answer->data[1]);
+    link.log().AppendLog("Boot版本 :" + *read.bootVersion);
   } else {
     ok = false;
   }
@@ -80,6 +85,7 @@ bool ReadChipInfo(link::Link& link) {
   ok = ShowImageRecord(link, ImageRecord::kApplication) && ok;
   ok = ShowImageRecord(link, ImageRecord::kStack) && ok;
   ok = ShowImageRecord(link, ImageRecord::kOta) && ok;
+  if (identity != nullptr) *identity = std::move(read);
   return ok;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "link/link.h"
 
@@ -15,7 +16,14 @@ inline constexpr uint32_t kValidFlag = 0xD3912DD4;
 // The three image records the boot loader keeps, one flash page each.
 enum class ImageRecord : uint8_t { kApplication, kStack, kOta };
 
-bool ReadChipInfo(link::Link& link);
+// The identity ReadChipInfo logged, for callers that keep it (corvel-dl --json).
+struct ChipIdentity {
+  std::optional<uint32_t> serial;
+  std::optional<uint32_t> chipId;
+  std::optional<std::string> bootVersion;  // "V1.2", as logged
+};
+
+bool ReadChipInfo(link::Link& link, ChipIdentity* identity = nullptr);
 // The chip's serial number alone, by the same OTP read ReadChipInfo starts
 // with, logging nothing; none when the read failed.
 std::optional<uint32_t> ReadSerialNumber(link::Link& link);

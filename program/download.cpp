@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "link/command_codes.h"
+#include "link/crc16.h"
 #include "program/hex_reader.h"
 #include "program/image_tag.h"
 #include "program/user_data_reader.h"
@@ -22,6 +23,22 @@ Result<PreparedImage> PrepareImage(const std::string& path, bool hex, ImageType 
   Result<ImageBuffer> image = hex ? ReadHexImageFile(path) : ReadUserDataImageFile(path);
   if (!image) return image.error();
   return PreparedImage{logLine, type, std::move(image->data), ImageTag(FileTitle(path))};
+}
+
+const char* ImageStepName(ImageType type) {
+  switch (type) {
+    case ImageType::kApplication: return "app";
+    case ImageType::kStack: return "stack";
+    case ImageType::kBoot: return "boot";
+    case ImageType::kUserData: return "user";
+    case ImageType::kWholeChip: break;
+  }
+  return "image";
+}
+
+StepStatus AnswerStatus(const std::optional<link::Response>& answer) {
+  if (link::Succeeded(answer)) return StepStatus::kOk;
+  return answer ? StepStatus::kChipRefused : StepStatus::kNoAnswer;
 }
 
 }  // namespace
@@ -84,19 +101,26 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
   SetRunning(true);
   // Every step ends the run on failure; an abort ends it after the step in flight.
   auto result = [&]() -> DownloadResult {
-    if (prepared.speedUpRate && !SwitchRate(*prepared.speedUpRate)) return DownloadResult::kFailed;
+    constexpr StepStatus kOk = StepStatus::kOk;
+    if (prepared.speedUpRate &&
+        Timed("speedup", nullptr, [&] { return SwitchRate(*prepared.speedUpRate); }) != kOk) {
+      return DownloadResult::kFailed;
+    }
     if (control_.aborted) return DownloadResult::kAborted;
-    if (prepared.partitionRecord && !WritePartition(*prepared.partitionRecord)) return DownloadResult::kFailed;
+    if (prepared.partitionRecord &&
+        Timed("partition", nullptr, [&] { return WritePartition(*prepared.partitionRecord); }) != kOk) {
+      return DownloadResult::kFailed;
+    }
     if (control_.aborted) return DownloadResult::kAborted;
-    if (prepared.accessRecord && !WriteAccess(*prepared.accessRecord)) return DownloadResult::kFailed;
+    if (prepared.accessRecord && Timed("access", nullptr, [&] { return WriteAccess(*prepared.accessRecord); }) != kOk) {
+      return DownloadResult::kFailed;
+    }
     for (const PreparedImage& image : prepared.images) {
       if (control_.aborted) return DownloadResult::kAborted;
-      link_.log().AppendLog(image.logLine);
-      switch (TransferImage(link_, control_, image.data.data(), static_cast<uint32_t>(image.data.size()), image.tag,
-                            image.type, progress)) {
-        case TransferResult::kOk: break;
-        case TransferResult::kFailed: return DownloadResult::kFailed;
-        case TransferResult::kAborted: return DownloadResult::kAborted;
+      switch (Timed(ImageStepName(image.type), &image, [&] { return WriteImage(image, progress); })) {
+        case StepStatus::kOk: break;
+        case StepStatus::kInterrupted: return DownloadResult::kAborted;
+        default: return DownloadResult::kFailed;
       }
     }
     return control_.aborted ? DownloadResult::kAborted : DownloadResult::kOk;
@@ -105,7 +129,30 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
   return result;
 }
 
-bool Download::SwitchRate(uint32_t rate) {
+template <class Step>
+StepStatus Download::Timed(const char* name, const PreparedImage* image, Step step) {
+  const uint64_t startMicros = link_.host().NowMicros();
+  const StepStatus status = step();
+  if (onStep) {
+    const double seconds = static_cast<double>((link_.host().NowMicros() - startMicros) / 1000) * 0.001;
+    const uint16_t crc = image ? link::Crc16(image->data.data(), static_cast<uint32_t>(image->data.size())) : 0;
+    onStep(StepReport{name, status, seconds, image, crc});
+  }
+  return status;
+}
+
+StepStatus Download::WriteImage(const PreparedImage& image, const ProgressFn& progress) {
+  link_.log().AppendLog(image.logLine);
+  switch (TransferImage(link_, control_, image.data.data(), static_cast<uint32_t>(image.data.size()), image.tag,
+                        image.type, progress)) {
+    case TransferResult::kOk: return StepStatus::kOk;
+    case TransferResult::kFailed: return control_.unanswered ? StepStatus::kNoAnswer : StepStatus::kChipRefused;
+    case TransferResult::kAborted: return StepStatus::kInterrupted;
+  }
+  return StepStatus::kChipRefused;
+}
+
+StepStatus Download::SwitchRate(uint32_t rate) {
   uint8_t payload[4];
   WriteLe32(payload, rate);
   const std::optional<link::Response> answer = link_.Transact(link::cmd::kSetRate, payload, sizeof payload);
@@ -117,7 +164,7 @@ bool Download::SwitchRate(uint32_t rate) {
       std::snprintf(hint, sizeof hint, kSpeedUpUnansweredHint, rate);
     }
     link_.log().AppendHint(hint);
-    return false;
+    return AnswerStatus(answer);
   }
   // After a handshake at 230400 the chip runs its UART at twice the rate asked for.
   const uint32_t lineRate = connection_.rateClass() == 1 ? 2 * rate : rate;
@@ -129,41 +176,41 @@ bool Download::SwitchRate(uint32_t rate) {
   auto changed = host.SetBaudRate(lineRate);
   if (!changed) {
     link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);
-    return false;
+    return StepStatus::kPort;
   }
   // The boot loader answers before it reconfigures its UART: give it time,
   // then drop what came in while both ends changed rate (it can only be
   // garbled, and a glitch of the chip's switch may arrive late).
   if (rateSettleMicros_ > 0) host.SleepMicros(rateSettleMicros_);
   host.DiscardInput();
-  return true;
+  return StepStatus::kOk;
 }
 
-bool Download::WritePartition(const std::vector<uint8_t>& record) {
+StepStatus Download::WritePartition(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("正在写入分区信息...");
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
-  bool ok = link::Succeeded(link_.Transact(link::cmd::kSectorErase, erase, sizeof erase));
-  if (ok) {
+  StepStatus status = AnswerStatus(link_.Transact(link::cmd::kSectorErase, erase, sizeof erase));
+  if (status == StepStatus::kOk) {
     // Address 0, then the length.
     std::vector<uint8_t> payload(6, 0x00);
     WriteLe16(payload.data() + 4, static_cast<uint16_t>(record.size()));
     payload.insert(payload.end(), record.begin(), record.end());
-    ok = link::Succeeded(link_.Transact(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())));
+    status = AnswerStatus(link_.Transact(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())));
   }
-  link_.log().AppendLog(ok ? "分区信息写入成功!" : "分区信息写入失败!");
-  return ok;
+  link_.log().AppendLog(status == StepStatus::kOk ? "分区信息写入成功!" : "分区信息写入失败!");
+  return status;
 }
 
-bool Download::WriteAccess(const std::vector<uint8_t>& record) {
+StepStatus Download::WriteAccess(const std::vector<uint8_t>& record) {
   link_.log().AppendLog("正在写入控制访问信息...");
   link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
   std::vector<uint8_t> payload = {static_cast<uint8_t>(record.size())};
   payload.insert(payload.end(), record.begin(), record.end());
-  const bool ok =
-      link::Succeeded(link_.Transact(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())));
-  link_.log().AppendLog(ok ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
-  return ok;
+  const StepStatus status =
+      AnswerStatus(link_.Transact(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())));
+  link_.log().AppendLog(status == StepStatus::kOk ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
+  return status;
 }
 
 }  // namespace corvel::program

@@ -65,6 +65,18 @@ Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice);
 
 enum class DownloadResult { kOk, kFailed, kAborted };
 
+// How a step of the run ended. kPort: the tool could not set its own line rate.
+enum class StepStatus { kOk, kChipRefused, kNoAnswer, kInterrupted, kPort };
+
+// One step of a run as it ended, for callers that keep a record of the run.
+struct StepReport {
+  const char* name;  // "speedup", "partition", "access", "app", "stack", "boot", "user"
+  StepStatus status;
+  double seconds;
+  const PreparedImage* image;  // an image step's image, valid during the call; null for the others
+  uint16_t crc;                // the image's CRC as the transfer request carried it
+};
+
 class Download {
  public:
   Download(link::Link& link, link::Connection& connection) : link_(link), connection_(connection) {}
@@ -83,12 +95,18 @@ class Download {
 
   // Called when a run starts and ends: the caption "下载中..." / "download".
   std::function<void(bool running)> onRunningChanged;
+  // Called as each step ends, whatever its status; the window leaves it empty.
+  std::function<void(const StepReport&)> onStep;
 
  private:
-  bool SwitchRate(uint32_t rate);
-  bool WritePartition(const std::vector<uint8_t>& record);
-  bool WriteAccess(const std::vector<uint8_t>& record);
+  StepStatus SwitchRate(uint32_t rate);
+  StepStatus WritePartition(const std::vector<uint8_t>& record);
+  StepStatus WriteAccess(const std::vector<uint8_t>& record);
+  StepStatus WriteImage(const PreparedImage& image, const ProgressFn& progress);
   void SetRunning(bool running);
+  // Runs one step, timed, and tells onStep how it ended.
+  template <class Step>
+  StepStatus Timed(const char* name, const PreparedImage* image, Step step);
 
   link::Link& link_;
   link::Connection& connection_;

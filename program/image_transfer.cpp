@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/bytes.h"
@@ -89,7 +90,9 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
       link.host().PumpMessages();
     }
 
-    if (!link::Succeeded(link.Await(link::kBlockTimeoutSeconds))) {
+    const std::optional<link::Response> answer = link.Await(link::kBlockTimeoutSeconds);
+    if (!link::Succeeded(answer)) {
+      control.unanswered = !answer;
       log.AppendLog("编程失败!");
       return TransferResult::kFailed;
     }

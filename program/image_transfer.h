@@ -21,6 +21,8 @@ inline constexpr uint8_t kBlockCommand = 0x24;
 struct TransferControl {
   uint32_t remaining = 0;
   bool aborted = false;
+  // Set by a failed transfer when the chip did not answer, rather than refused.
+  bool unanswered = false;
 };
 
 // Called as the progress bar moves: `position` walks through every whole

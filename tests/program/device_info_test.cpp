@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,11 @@ struct InfoFixture : testing::ConnectedLinkFixture {
 
 TEST(DeviceInfo, ChipInfoLines) {
   InfoFixture f;
-  EXPECT_TRUE(ReadChipInfo(f.link));
+  ChipIdentity identity;
+  EXPECT_TRUE(ReadChipInfo(f.link, &identity));
+  EXPECT_EQ(identity.serial, 0x12345678u);
+  EXPECT_EQ(identity.chipId, 0x09830001u);
+  EXPECT_EQ(identity.bootVersion, "V1.2");
   const std::vector<std::string> expected = {
       "芯片信息如下：",
       "芯片序号 :0x12345678",
@@ -55,7 +60,12 @@ TEST(DeviceInfo, ChipInfoLines) {
 TEST(DeviceInfo, FailedStepsAreSkippedAndTheRestRun) {
   InfoFixture f;
   f.chip.status = {{0x26, 0x05}, {0x13, testing::kSilent}};
-  EXPECT_FALSE(ReadChipInfo(f.link));
+  ChipIdentity identity;
+  EXPECT_FALSE(ReadChipInfo(f.link, &identity));
+  // Only what was logged is handed back.
+  EXPECT_EQ(identity.serial, std::nullopt);
+  EXPECT_EQ(identity.chipId, 0x09830001u);
+  EXPECT_EQ(identity.bootVersion, std::nullopt);
   ASSERT_GE(f.sink.lines.size(), 3u);
   EXPECT_EQ(f.sink.lines[0], "芯片信息如下：");
   EXPECT_EQ(f.sink.lines[1], "芯片标识 :0x09830001");

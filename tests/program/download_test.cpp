@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "link/crc16.h"
 #include "program/chip_erase.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/hex_writer.h"
@@ -175,6 +178,81 @@ TEST(Download, AFailingStepEndsTheRun) {
     EXPECT_EQ(f.sink.lines.empty() ? "" : f.sink.lines.back(), row.lastLine) << row.name;
     EXPECT_EQ(f.sink.hints, row.hints) << row.name;
   }
+}
+
+TEST(Download, EachStepIsReportedAsItEnds) {
+  using Steps = std::vector<std::pair<std::string, StepStatus>>;
+  struct Row {
+    const char* name;
+    std::map<uint8_t, int> status = {};
+    std::map<int, int> blockStatus = {};
+    bool rateOk = true;
+    int abortAtBlock = 0;
+    Steps steps;
+  };
+  constexpr StepStatus kOk = StepStatus::kOk;
+  const std::vector<Row> rows = {
+      {.name = "all ok",
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", kOk}, {"app", kOk}, {"user", kOk}}},
+      {.name = "rate refused", .status = {{0x83, 1}}, .steps = {{"speedup", StepStatus::kChipRefused}}},
+      {.name = "rate unanswered", .status = {{0x83, testing::kSilent}}, .steps = {{"speedup", StepStatus::kNoAnswer}}},
+      {.name = "rate cannot be set", .rateOk = false, .steps = {{"speedup", StepStatus::kPort}}},
+      {.name = "partition write unanswered", .status = {{0x2C, testing::kSilent}},
+       .steps = {{"speedup", kOk}, {"partition", StepStatus::kNoAnswer}}},
+      {.name = "access refused", .status = {{0x22, 1}},
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", StepStatus::kChipRefused}}},
+      {.name = "app request refused", .status = {{0x23, 7}},
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", kOk}, {"app", StepStatus::kChipRefused}}},
+      {.name = "app block refused", .blockStatus = {{2, 1}},
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", kOk}, {"app", StepStatus::kChipRefused}}},
+      {.name = "app block unanswered", .blockStatus = {{2, testing::kSilent}},
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", kOk}, {"app", StepStatus::kNoAnswer}}},
+      {.name = "app aborted", .abortAtBlock = 2,
+       .steps = {{"speedup", kOk}, {"partition", kOk}, {"access", kOk}, {"app", StepStatus::kInterrupted}}},
+  };
+  const Bytes app(600, 0x5A);
+  for (const Row& row : rows) {
+    DownloadFixture f;
+    f.chip.status = row.status;
+    f.chip.blockStatus = row.blockStatus;
+    f.host.rateOk = row.rateOk;
+    int blocks = 0;
+    f.chip.onCommand = [&](uint8_t code, const Bytes&) {
+      if (code == 0x24 && ++blocks == row.abortAtBlock) f.download.Abort();
+    };
+    Steps steps;
+    std::vector<PreparedImage> images;
+    f.download.onStep = [&](const StepReport& step) {
+      steps.emplace_back(step.name, step.status);
+      EXPECT_GE(step.seconds, 0) << row.name;
+      if (step.image == nullptr) return;
+      // Each image step carries what its transfer request carried.
+      EXPECT_EQ(step.crc, link::Crc16(step.image->data.data(), static_cast<uint32_t>(step.image->data.size())));
+      images.push_back(*step.image);
+    };
+    DownloadChoice choice;
+    choice.speedUpRate = 500000;
+    choice.partition = choice.access = true;
+    choice.partitionRecord = Bytes(52, 1);
+    choice.accessRecord = Bytes(28, 2);
+    choice.appPath = f.dir.Write("app_v2.hex", HexText(app));
+    choice.userDataPath = f.dir.Write("user.cfg", "01 02");
+    (void)f.Run(choice);
+    EXPECT_EQ(steps, row.steps) << row.name;
+    if (!images.empty()) {
+      EXPECT_EQ(images[0].data, app) << row.name;
+      EXPECT_EQ(images[0].tag, (std::array<uint8_t, 4>{'p', '_', 'v', '2'})) << row.name;
+    }
+  }
+  // The download's own clock: a step lasts from its first frame to its last answer.
+  DownloadFixture f;
+  double seconds = -1;
+  f.download.onStep = [&](const StepReport& step) { seconds = step.seconds; };
+  DownloadChoice choice;
+  choice.access = true;
+  choice.accessRecord = Bytes(28, 2);
+  f.Run(choice);
+  EXPECT_DOUBLE_EQ(seconds, 0.001);
 }
 
 TEST(Download, BadInputIsReportedBeforeAnythingIsSent) {
