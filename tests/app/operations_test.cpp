@@ -283,7 +283,7 @@ TEST_F(OperationsTest, EscDuringADownloadAsksAndCancelLetsItFinish) {
   dialog.checkBox(1095)->click();
   prompter.fileNames.push_back(WriteFile(QStringLiteral("app.hex"), MakeHex(600)));
   dialog.button(1067)->click();
-  port->chip.blockStatus[0] = testing::kSilent;  // held until the test has pressed Esc
+  port->chip.blockStatus[1] = testing::kSilent;  // the first block, held until the test has pressed Esc
   prompter.confirmAnswer = false;
   QTimer::singleShot(30, &dialog, [this] {
     QWidget* focus = QApplication::focusWidget();
@@ -291,7 +291,7 @@ TEST_F(OperationsTest, EscDuringADownloadAsksAndCancelLetsItFinish) {
     port->Receive(testing::MakeResponse(0x24, 0x00));
   });
   dialog.button(1073)->click();
-  EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8(MainDialog::kStopQuestion)});
+  EXPECT_EQ(prompter.questions, QStringList{QString::fromUtf8(MainDialog::kStopQuestion)}) << Log().toStdString();
   EXPECT_TRUE(Log().contains(QString::fromUtf8("文件传输结束:编程成功!"))) << Log().toStdString();
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(port->stops, 0);
