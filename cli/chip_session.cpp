@@ -27,6 +27,7 @@ namespace {
 
 constexpr const char* kNoPortText = "需要 -p PORT (串口设备) 或 --sim\n";
 constexpr const char* kOnePortOnlyText = "此命令只能用于一个串口\n";
+constexpr const char* kSameChipText = "同一芯片仍在座上, 请换下一块芯片";
 
 using Clock = std::chrono::steady_clock;
 
@@ -90,6 +91,18 @@ class StepClock {
   Clock::time_point start_;
 };
 
+// A chip left seated (the same one, or one that failed) is not tried again at
+// once, which would hammer it with bursts; a second lets the operator swap it.
+constexpr uint64_t kNextAttemptPauseMicros = 1000000;
+
+void PauseBeforeNextAttempt(ChipSession& session) {
+  const uint64_t until = session.host.NowMicros() + kNextAttemptPauseMicros;
+  while (!session.interrupted && !session.host.PortLost() && session.host.NowMicros() < until) {
+    session.host.PumpMessages();
+    session.host.WaitUntil(until);
+  }
+}
+
 void SetStage(const PortRunShared& shared, size_t index, std::string stage) {
   if (shared.status != nullptr) shared.status->SetStage(index, std::move(stage));
 }
@@ -101,7 +114,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   record.port = path;
   record.order = static_cast<int>(index);
   record.startTime = UtcNow();
-  const Clock::time_point started = Clock::now();
+  Clock::time_point started = Clock::now();
   StepClock steps(record);
 
   ProgressBar bar;
@@ -151,42 +164,78 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   }
   steps.End(step, "ok");
 
-  SetStage(shared, index, kStageConnecting);
-  step = steps.Start("connect");
   const uint32_t password = text::ParseUnsigned(text::NormaliseHexText(global.password), 16);
-  const auto syncTimeout = static_cast<uint64_t>(global.syncTimeoutSeconds * 1e6);
-  session.connection.StartAttempt(password, global.baud, syncTimeout);
-
+  // A station waits for the next chip as long as it takes.
+  const auto syncTimeout = global.repeat ? 0 : static_cast<uint64_t>(global.syncTimeoutSeconds * 1e6);
   int status = kExitOk;
   std::string result = "ok";
-  if (session.connection.IsConnected() && !session.interrupted) {
-    steps.End(step, "ok");
-    if (shared.readSerial) {
-      step = steps.Start("serial");
-      record.serial = program::ReadSerialNumber(session.link);
-      steps.End(step, record.serial ? "ok" : ChipFailureKind(session.link));
+  std::optional<uint32_t> lastSerial;
+  bool saidSameChip = false;
+  for (;;) {
+    SetStage(shared, index, kStageConnecting);
+    step = steps.Start("connect");
+    session.connection.StartAttempt(password, global.baud, syncTimeout);
+
+    status = kExitOk;
+    result = "ok";
+    bool sameChip = false;
+    if (session.connection.IsConnected() && !session.interrupted) {
+      steps.End(step, "ok");
+      if (shared.readSerial) {
+        step = steps.Start("serial");
+        record.serial = program::ReadSerialNumber(session.link);
+        steps.End(step, record.serial ? "ok" : ChipFailureKind(session.link));
+      }
+      sameChip = global.repeat && record.serial && record.serial == lastSerial;
+      if (!sameChip) {
+        SetStage(shared, index, shared.command);
+        step = steps.Start(shared.command);
+        session.link.ForgetFailure();
+        status = shared.operation(session);
+        if (status == kExitUsage) result = "input";
+        if (status == kExitChipFailed) result = ChipFailureKind(session.link);
+        if (session.host.PortLost()) result = "port-lost";
+        if (session.interrupted) result = "interrupted";
+        steps.End(step, result);
+      }
+    } else {
+      status = kExitNoConnection;
+      result = session.interrupted ? "interrupted"
+               : session.host.PortLost() ? "port-lost"
+               : handshook ? "refused"
+                           : "no-sync";
+      steps.End(step, result);
     }
-    SetStage(shared, index, shared.command);
-    step = steps.Start(shared.command);
-    session.link.ForgetFailure();
-    status = shared.operation(session);
-    if (status == kExitUsage) result = "input";
-    if (status == kExitChipFailed) result = ChipFailureKind(session.link);
-    if (session.host.PortLost()) result = "port-lost";
-    if (session.interrupted) result = "interrupted";
-    steps.End(step, result);
-  } else {
-    status = kExitNoConnection;
-    result = session.interrupted ? "interrupted"
-             : session.host.PortLost() ? "port-lost"
-             : handshook ? "refused"
-                         : "no-sync";
-    steps.End(step, result);
-  }
-  if (session.connection.IsConnected() && !session.host.PortLost()) {
-    step = steps.Start("disconnect");
-    session.connection.Disconnect();
-    steps.End(step, "ok");
+    if (session.connection.IsConnected() && !session.host.PortLost()) {
+      step = steps.Start("disconnect");
+      session.connection.Disconnect();
+      steps.End(step, "ok");
+    }
+    if (!global.repeat || session.interrupted || session.host.PortLost()) break;
+
+    if (sameChip) {
+      // The chip just done is still seated: said once, then the bursts go on.
+      if (!saidSameChip) session.log.AppendLog(kSameChipText);
+      saidSameChip = true;
+    } else {
+      saidSameChip = false;
+      lastSerial = record.serial;
+      record.exitStatus = status;
+      record.result = result;
+      record.seconds = SecondsSince(started);
+      (status == kExitOk ? session.chipsDone : session.chipsFailed) += 1;
+      if (shared.json != nullptr) shared.json->Add(record);
+    }
+    // The next chip's record starts afresh; the port's own fields stay.
+    record.steps.clear();
+    record.images.clear();
+    record.serial.reset();
+    record.chipId.reset();
+    record.bootVersion.reset();
+    record.startTime = UtcNow();
+    started = Clock::now();
+    handshook = false;
+    if (sameChip || status != kExitOk) PauseBeforeNextAttempt(session);
   }
   session.host.ClosePort();
 
@@ -300,7 +349,7 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
     ports.push_back({path, path});
   }
   // The adapters are looked up only where a record is read: a plain run does what it always did.
-  const bool recorded = several || json != nullptr;
+  const bool recorded = several || json != nullptr || global.repeat;
   if (recorded && !global.sim) {
     const std::vector<serial::PortDetails> details = serial::ListPortDetails();
     for (size_t i = 0; i < count; ++i) sessions[i]->record.usb = UsbFor(details, system, ports[i].canonical);
@@ -318,7 +367,8 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
   std::vector<int> statuses(count, kExitOk);
   const auto runOne = [&](size_t i) {
     statuses[i] = RunPort(shared, *sessions[i], ports[i].path, i);
-    if (json) json->Add(sessions[i]->record);
+    // A station adds each chip's record as the chip is done.
+    if (json && !global.repeat) json->Add(sessions[i]->record);
   };
   if (several) {
     std::vector<std::thread> threads;
@@ -333,10 +383,19 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
     console.SetStatusLines(nullptr);
   }
   int exitStatus = *std::max_element(statuses.begin(), statuses.end());
-  if (several) {
+  // A station's summary is its counters: the last record is only the chip it was waiting for.
+  if (several && !global.repeat) {
     std::vector<RunRecord> records;
     for (const auto& session : sessions) records.push_back(session->record);
     console.Error({}, FormatSummary(records));
+  }
+  if (global.repeat) {
+    std::string counts;
+    for (size_t i = 0; i < count; ++i) {
+      counts += PortShortName(ports[i].path) + ": " + std::to_string(sessions[i]->chipsDone) + " done, " +
+                std::to_string(sessions[i]->chipsFailed) + " failed\n";
+    }
+    console.Error({}, counts);
   }
   if (json) {
     if (const Result<void> finished = json->Finish(); !finished.ok()) {

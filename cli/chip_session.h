@@ -68,6 +68,9 @@ struct ChipSession {
   bool interrupted = false;
   // What the run did, for the summary and --json; the operation may add its steps.
   RunRecord record;
+  // With --repeat: the chips done and failed on this port.
+  int chipsDone = 0;
+  int chipsFailed = 0;
   // A transfer's progress: the bar with one port, the port's status line with several.
   std::function<void(int position, uint32_t sent, uint32_t total)> progress;
   // A line for the log stream after the disconnect when the command succeeded

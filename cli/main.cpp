@@ -149,6 +149,8 @@ int main(int argc, char** argv) {
       ->type_name("SECONDS");
   app.add_option("--json", global.jsonPath, "Write each run's record as JSON to FILE ('-': stdout; the log goes to stderr)")
       ->type_name("FILE");
+  app.add_flag("--repeat", global.repeat,
+               "A production station: after each chip, wait for the next one on every port, until Ctrl-C");
 
   CommandRun run;
   SetupPortsCommand(app, global, run);

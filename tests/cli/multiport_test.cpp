@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -160,6 +163,67 @@ TEST(MultiPort, AWildcardNamesEveryMatchAndOneDeviceRunsOnce) {
   EXPECT_EQ(testing::SplitLines(none.err()).size(), 1u) << none.err();
   EXPECT_NE(none.err().find(dir.Path("nothing-*")), std::string::npos) << none.err();
   EXPECT_EQ(a.BytesReceived(), before);
+}
+
+}  // namespace
+}  // namespace corvel::cli
+
+namespace corvel::cli {
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// A station: the port whose chip is swapped after each run programs chip
+// after chip, one record each; the port whose chip stays says so once and
+// writes one record only. Ctrl-C ends both.
+TEST(Station, RepeatDoesTheNextChipAndNotTheSameOneTwice) {
+  sim::ModelOptions swapped;
+  swapped.newChipOnDisconnect = true;
+  swapped.serialNumber = 0x1000;
+  SimChip a(swapped), b;
+  const std::vector<std::string> names = {Name(a.path), Name(b.path)};
+  testing::TempDir dir;
+  const std::string json = dir.Path("station.jsonl");
+  Tool tool({"-p", a.path, "-p", b.path, "--repeat", "--json", json, "mac"});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto enough = [&] {
+    const auto byPort = LinesByPort(tool.out(), names);
+    return byPort.count(names[0]) && Count(byPort.at(names[0]), "芯片断开连接!") >= 3 && byPort.count(names[1]) &&
+           Count(byPort.at(names[1]), "同一芯片仍在座上, 请换下一块芯片") == 1;
+  };
+  while (!enough() && std::chrono::steady_clock::now() < deadline) tool.ReadOut(100);
+  ASSERT_TRUE(enough()) << tool.out();
+  tool.Signal(SIGINT);
+  EXPECT_EQ(tool.Wait(), 130) << tool.err();
+
+  const auto byPort = LinesByPort(tool.out(), names);
+  EXPECT_EQ(Count(byPort.at(names[1]), "蓝牙MAC：0x2B8012345678"), 1u);
+  EXPECT_EQ(Count(byPort.at(names[1]), "同一芯片仍在座上, 请换下一块芯片"), 1u);
+  EXPECT_EQ(Count(byPort.at(names[0]), "蓝牙MAC：0x2B8000001000"), 1u);
+  EXPECT_EQ(Count(byPort.at(names[0]), "蓝牙MAC：0x2B8000001001"), 1u);
+
+  // One line per chip done, each with its own serial number.
+  std::map<std::string, std::vector<std::string>> serials;
+  for (const std::string& line : testing::SplitLines(ReadText(json))) {
+    const size_t port = line.find("\"port\":\"");
+    const size_t serial = line.find("\"serial\":\"");
+    ASSERT_NE(port, std::string::npos) << line;
+    ASSERT_NE(serial, std::string::npos) << line;
+    EXPECT_NE(line.find("\"result\":\"ok\""), std::string::npos) << line;
+    serials[line.substr(port + 8, line.find('"', port + 8) - port - 8)].push_back(line.substr(serial + 10, 10));
+  }
+  EXPECT_EQ(serials[b.path], std::vector<std::string>{"0x12345678"});
+  ASSERT_GE(serials[a.path].size(), 3u);
+  EXPECT_EQ(serials[a.path][0], "0x00001000");
+  EXPECT_EQ(serials[a.path][1], "0x00001001");
+  EXPECT_NE(tool.err().find(names[1] + ": 1 done, 0 failed"), std::string::npos) << tool.err();
 }
 
 }  // namespace
