@@ -1,6 +1,7 @@
 // One corvel-dl run over several ports at once, end to end: every port's
 // lines with its name in front, the summary on stderr, the run's exit status.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <chrono>
@@ -101,10 +102,22 @@ TEST(MultiPort, OneFailingPortSetsTheRunsStatusAndTheSummarySaysWhy) {
   for (const Row& row : rows) {
     SimChip good1, good2, bad(row.model);
     if (row.fault) bad.server.WithModel([&row](sim::ChipModel& m) { row.fault(m.faults()); });
+    testing::TempDir dir;
+    const std::string json = dir.Path("runs.json");
     std::vector<std::string> args = row.extraArgs;
-    args.insert(args.end(), {"-p", good1.path, "-p", bad.path, "-p", good2.path, "erase-chip"});
+    args.insert(args.end(), {"-p", good1.path, "-p", bad.path, "-p", good2.path, "--json", json, "erase-chip"});
     Tool tool(args);
     EXPECT_EQ(tool.Wait(), row.status) << row.name << tool.err();
+    // The record says which port failed and why, in the ports' order.
+    std::ifstream in(json);
+    const nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << row.name;
+    ASSERT_EQ(document["runs"].size(), 3u) << row.name;
+    EXPECT_EQ(document["runs"][1]["port"], bad.path);
+    EXPECT_EQ(document["runs"][1]["exit_status"], row.status) << row.name;
+    EXPECT_EQ(document["runs"][1]["result"], row.result) << row.name;
+    EXPECT_EQ(document["runs"][0]["result"], "ok") << row.name;
+    EXPECT_EQ(document["runs"][2]["result"], "ok") << row.name;
     for (const SimChip* chip : {&good1, &good2}) {
       EXPECT_EQ(SummaryRow(tool.err(), Name(chip->path)).at(1), "done") << row.name;
     }
