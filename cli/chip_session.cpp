@@ -103,6 +103,13 @@ void PauseBeforeNextAttempt(ChipSession& session) {
   }
 }
 
+// A station's stage carries the port's counters.
+std::string StationStage(const ChipSession& session, std::string stage) {
+  if (session.chipsDone + session.chipsFailed == 0) return stage;
+  return stage + " (" + std::to_string(session.chipsDone) + " done, " + std::to_string(session.chipsFailed) +
+         " failed)";
+}
+
 void SetStage(const PortRunShared& shared, size_t index, std::string stage) {
   if (shared.status != nullptr) shared.status->SetStage(index, std::move(stage));
 }
@@ -172,7 +179,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   std::optional<uint32_t> lastSerial;
   bool saidSameChip = false;
   for (;;) {
-    SetStage(shared, index, kStageConnecting);
+    SetStage(shared, index, StationStage(session, kStageConnecting));
     step = steps.Start("connect");
     session.connection.StartAttempt(password, global.baud, syncTimeout);
 
@@ -188,7 +195,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
       }
       sameChip = global.repeat && record.serial && record.serial == lastSerial;
       if (!sameChip) {
-        SetStage(shared, index, shared.command);
+        SetStage(shared, index, StationStage(session, shared.command));
         step = steps.Start(shared.command);
         session.link.ForgetFailure();
         status = shared.operation(session);
