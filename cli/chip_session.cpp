@@ -186,6 +186,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
     status = kExitOk;
     result = "ok";
     bool sameChip = false;
+    bool operationRan = false;
     if (session.connection.IsConnected() && !session.interrupted) {
       steps.End(step, "ok");
       if (shared.readSerial) {
@@ -198,6 +199,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
         SetStage(shared, index, StationStage(session, shared.command));
         step = steps.Start(shared.command);
         session.link.ForgetFailure();
+        operationRan = true;
         status = shared.operation(session);
         if (status == kExitUsage) result = "input";
         if (status == kExitChipFailed) result = ChipFailureKind(session.link);
@@ -218,21 +220,25 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
       session.connection.Disconnect();
       steps.End(step, "ok");
     }
-    if (!global.repeat || session.interrupted || session.host.PortLost()) break;
+    if (!global.repeat) break;
 
+    // A station records every chip it worked on, one stopped half-way
+    // included; a wait that Ctrl-C or a lost port ended is no chip at all.
+    const bool waitedInVain = !operationRan && (session.interrupted || session.host.PortLost());
     if (sameChip) {
       // The chip just done is still seated: said once, then the bursts go on.
       if (!saidSameChip) session.log.AppendLog(kSameChipText);
       saidSameChip = true;
-    } else {
+    } else if (!waitedInVain) {
       saidSameChip = false;
       lastSerial = record.serial;
-      record.exitStatus = status;
+      record.exitStatus = session.interrupted ? kExitInterrupted : session.host.PortLost() ? kExitNoConnection : status;
       record.result = result;
       record.seconds = SecondsSince(started);
-      (status == kExitOk ? session.chipsDone : session.chipsFailed) += 1;
+      (record.exitStatus == kExitOk ? session.chipsDone : session.chipsFailed) += 1;
       if (shared.json != nullptr) shared.json->Add(record);
     }
+    if (session.interrupted || session.host.PortLost()) break;
     // The next chip's record starts afresh; the port's own fields stay.
     record.steps.clear();
     record.images.clear();
