@@ -46,6 +46,21 @@ std::string UtcNow() {
   return text;
 }
 
+// The ports -p names, wildcards expanded; none, with the reason on stderr,
+// when there is no -p or a pattern matches nothing.
+std::optional<std::vector<PortEntry>> GivenPorts(const GlobalOptions& global, const PortSystem& system) {
+  if (global.ports.empty()) {
+    std::fputs(kNoPortText, stderr);
+    return std::nullopt;
+  }
+  auto ports = ResolvePorts(global.ports, system);
+  if (!ports) {
+    std::fprintf(stderr, "%s\n", ports.error().text.c_str());
+    return std::nullopt;
+  }
+  return std::move(*ports);
+}
+
 // Why a command the chip was asked failed, from how the link's last failed
 // transaction failed.
 const char* ChipFailureKind(const link::Link& link) {
@@ -178,6 +193,8 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   std::string result = "ok";
   std::optional<uint32_t> lastSerial;
   bool saidSameChip = false;
+  RunRecord nextChip = record;  // the port, its adapter and place; no steps yet
+  nextChip.steps.clear();
   for (;;) {
     SetStage(shared, index, StationStage(session, kStageConnecting));
     step = steps.Start("connect");
@@ -240,11 +257,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
     }
     if (session.interrupted || session.host.PortLost()) break;
     // The next chip's record starts afresh; the port's own fields stay.
-    record.steps.clear();
-    record.images.clear();
-    record.serial.reset();
-    record.chipId.reset();
-    record.bootVersion.reset();
+    record = nextChip;
     record.startTime = UtcNow();
     started = Clock::now();
     handshook = false;
@@ -289,15 +302,8 @@ std::string Target::StartSim(const GlobalOptions& global) {
 
 std::string Target::Resolve(const GlobalOptions& global) {
   if (global.sim) return StartSim(global);
-  if (global.ports.empty()) {
-    std::fputs(kNoPortText, stderr);
-    return {};
-  }
-  auto ports = ResolvePorts(global.ports, SystemPorts());
-  if (!ports) {
-    std::fprintf(stderr, "%s\n", ports.error().text.c_str());
-    return {};
-  }
+  auto ports = GivenPorts(global, SystemPorts());
+  if (!ports) return {};
   if (ports->size() > 1) {
     std::fputs(kOnePortOnlyText, stderr);
     return {};
@@ -318,16 +324,9 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
   const PortSystem system = SystemPorts();
   std::vector<PortEntry> ports;
   if (!global.sim) {
-    if (global.ports.empty()) {
-      std::fputs(kNoPortText, stderr);
-      return kExitUsage;
-    }
-    auto resolved = ResolvePorts(global.ports, system);
-    if (!resolved) {
-      std::fprintf(stderr, "%s\n", resolved.error().text.c_str());
-      return kExitUsage;
-    }
-    ports = std::move(*resolved);
+    auto given = GivenPorts(global, system);
+    if (!given) return kExitUsage;
+    ports = std::move(*given);
   }
   const size_t count = global.sim ? 1 : ports.size();
   const bool several = count > 1;
