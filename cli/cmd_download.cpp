@@ -54,6 +54,7 @@ const char* StepStatusName(program::StepStatus status) {
     case program::StepStatus::kNoAnswer: return "no-answer";
     case program::StepStatus::kInterrupted: return "interrupted";
     case program::StepStatus::kPort: return "port";
+    case program::StepStatus::kMismatch: return "mismatch";
   }
   return "chip-refused";
 }

@@ -10,6 +10,7 @@
 #include "program/hex_reader.h"
 #include "program/image_tag.h"
 #include "program/user_data_reader.h"
+#include "program/verify.h"
 
 namespace corvel::program {
 
@@ -46,6 +47,7 @@ StepStatus AnswerStatus(const std::optional<link::Response>& answer) {
 Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice) {
   PreparedDownload prepared;
   prepared.speedUpRate = choice.speedUpRate;
+  prepared.verify = choice.verify;
   if (choice.partition) {
     if (choice.partitionRecord.empty()) return MakeError(ErrorKind::kBadInput, "分区文件未加载");
     if (choice.partitionRecord.size() > kMaxPartitionRecord) {
@@ -92,12 +94,16 @@ void Download::Abort() {
   if (!running_) return;
   control_.remaining = 0;
   control_.aborted = true;
+  if (verifier_ != nullptr) verifier_->Abort();
   SetRunning(false);
   link_.log().AppendLog("手动中断下载!");
 }
 
 DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn& progress) {
   control_ = TransferControl{};
+  // Verify reads the partition record once, after this run wrote it.
+  Verifier verifier(link_);
+  verifier_ = &verifier;
   SetRunning(true);
   // Every step ends the run on failure; an abort ends it after the step in flight.
   auto result = [&]() -> DownloadResult {
@@ -115,16 +121,21 @@ DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn&
     if (prepared.accessRecord && Timed("access", nullptr, [&] { return WriteAccess(*prepared.accessRecord); }) != kOk) {
       return DownloadResult::kFailed;
     }
+    const auto ended = [](StepStatus status) {
+      return status == StepStatus::kInterrupted ? DownloadResult::kAborted : DownloadResult::kFailed;
+    };
     for (const PreparedImage& image : prepared.images) {
       if (control_.aborted) return DownloadResult::kAborted;
-      switch (Timed(ImageStepName(image.type), &image, [&] { return WriteImage(image, progress); })) {
-        case StepStatus::kOk: break;
-        case StepStatus::kInterrupted: return DownloadResult::kAborted;
-        default: return DownloadResult::kFailed;
-      }
+      const StepStatus written = Timed(ImageStepName(image.type), &image, [&] { return WriteImage(image, progress); });
+      if (written != StepStatus::kOk) return ended(written);
+      if (!prepared.verify || control_.aborted) continue;
+      const StepStatus verified =
+          Timed(VerifyStepName(image.type), nullptr, [&] { return verifier.Verify(image, progress); });
+      if (verified != StepStatus::kOk) return ended(verified);
     }
     return control_.aborted ? DownloadResult::kAborted : DownloadResult::kOk;
   }();
+  verifier_ = nullptr;
   if (running_) SetRunning(false);
   return result;
 }

@@ -38,6 +38,9 @@ struct DownloadChoice {
   std::optional<std::string> stackPath;
   std::optional<std::string> bootPath;
   std::optional<std::string> userDataPath;
+  // Read each image back after programming it and compare (the command
+  // line's --verify; the window never asks).
+  bool verify = false;
 
   bool NothingTicked() const {
     return !speedUpRate && !partition && !access && !appPath && !stackPath && !bootPath && !userDataPath;
@@ -57,6 +60,7 @@ struct PreparedDownload {
   std::optional<std::vector<uint8_t>> partitionRecord;
   std::optional<std::vector<uint8_t>> accessRecord;
   std::vector<PreparedImage> images;
+  bool verify = false;
 };
 
 // Reads every ticked file and checks every ticked record. The error names the
@@ -65,23 +69,28 @@ Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice);
 
 enum class DownloadResult { kOk, kFailed, kAborted };
 
-// How a step of the run ended. kPort: the tool could not set its own line rate.
-enum class StepStatus { kOk, kChipRefused, kNoAnswer, kInterrupted, kPort };
+// How a step of the run ended. kPort: the tool could not set its own line
+// rate. kMismatch: a verify read back a byte other than the file's.
+enum class StepStatus { kOk, kChipRefused, kNoAnswer, kInterrupted, kPort, kMismatch };
 
 // One step of a run as it ended, for callers that keep a record of the run.
 struct StepReport {
-  const char* name;  // "speedup", "partition", "access", "app", "stack", "boot", "user"
+  // "speedup", "partition", "access", "app", "stack", "boot", "user", "verify-app", ...
+  const char* name;
   StepStatus status;
   double seconds;
   const PreparedImage* image;  // an image step's image, valid during the call; null for the others
   uint16_t crc;                // the image's CRC as the transfer request carried it
 };
 
+class Verifier;
+
 class Download {
  public:
   Download(link::Link& link, link::Connection& connection) : link_(link), connection_(connection) {}
 
-  // Runs the whole download; returns when it has ended.
+  // Runs the whole download; returns when it has ended. With `verify`, each
+  // image is read back and compared once programmed, before the next starts.
   DownloadResult Run(const PreparedDownload& prepared, const ProgressFn& progress = {});
 
   // The download button pressed during a run (or Ctrl-C): logs the abort at
@@ -111,6 +120,7 @@ class Download {
   link::Link& link_;
   link::Connection& connection_;
   TransferControl control_;
+  Verifier* verifier_ = nullptr;  // the run's, while it verifies
   bool running_ = false;
   uint64_t rateSettleMicros_ = kRateSettleMicros;
 };
