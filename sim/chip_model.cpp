@@ -221,8 +221,13 @@ bool ChipModel::Execute(uint8_t code, const uint8_t* p, size_t n) {
         Status(kStatusBadArgument);
       } else {
         Status(kStatusOk);
-        const uint8_t* from = memory_.flash.data() + ReadLe32(p);
-        answer_.insert(answer_.end(), from, from + ReadLe16(p + 4));
+        const uint32_t addr = ReadLe32(p);
+        const uint16_t count = ReadLe16(p + 4);
+        const uint8_t* from = memory_.flash.data() + addr;
+        answer_.insert(answer_.end(), from, from + count);
+        for (const Faults::StuckBit& stuck : options_.faults.stuckBits) {
+          if (stuck.address - addr < count) answer_[1 + (stuck.address - addr)] &= static_cast<uint8_t>(~(1u << stuck.bit));
+        }
       }
       return true;
     case 0x81:

@@ -46,7 +46,7 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     faults.statusFor[first] = static_cast<int>(value);
     return {};
   }
-  if (hasSecond && kind != "nak-block" && kind != "delay") return Bad(text, "unexpected '='");
+  if (hasSecond && kind != "nak-block" && kind != "delay" && kind != "stuck-bit") return Bad(text, "unexpected '='");
   if (kind == "silent" || kind == "badcrc") {
     if (!ParseNumber(arg, 0xFF, first)) return Bad(text, "CODE must be a byte");
     (kind == "silent" ? faults.silentFor : faults.badCrcFor).set(first);
@@ -92,7 +92,15 @@ Result<void> ParseFault(std::string_view text, Faults& faults) {
     faults.vanishAfterFrames = static_cast<uint32_t>(first);
     return {};
   }
-  return Bad(text, "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, false-start, delay, vanish)");
+  if (kind == "stuck-bit") {
+    if (!ParseNumber(arg, 0xFFFFFFFF, first)) return Bad(text, "ADDR must be a 32-bit address");
+    if (hasSecond && !ParseNumber(second, 7, value)) return Bad(text, "BIT must be 0..7");
+    faults.stuckBits.push_back({static_cast<uint32_t>(first), static_cast<uint8_t>(value)});
+    return {};
+  }
+  return Bad(text,
+             "unknown kind (status, silent, badcrc, nak-block, silent-block, noise, false-start, delay, vanish, "
+             "stuck-bit)");
 }
 
 }  // namespace corvel::sim

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 
@@ -42,6 +43,13 @@ struct Faults {
   std::array<uint64_t, 256> delayFor{};
   // The adapter disappears after this many frames from the host (0: never).
   uint32_t vanishAfterFrames = 0;
+  // Flash bits that read as 0 through the read command (0x2D), whatever was
+  // programmed; the chip's own check of a received image does not see them.
+  struct StuckBit {
+    uint32_t address;
+    uint8_t bit;
+  };
+  std::vector<StuckBit> stuckBits;
 
   uint64_t AnswerDelayMicros(uint8_t code) const { return delayFor[code] != 0 ? delayFor[code] : answerDelayMicros; }
 
@@ -64,6 +72,7 @@ struct Faults {
 //   delay:MS             wait MS milliseconds before every command's answer
 //   delay:CODE=MS        wait MS milliseconds before CODE's answer alone
 //   vanish:N             the adapter disappears after N frames
+//   stuck-bit:ADDR[=BIT] flash bit BIT (0-7, 0 unless given) at ADDR reads as 0
 // Numbers are decimal or 0x-prefixed hexadecimal.
 Result<void> ParseFault(std::string_view text, Faults& faults);
 

@@ -440,6 +440,19 @@ TEST(ChipModel, InjectedFaults) {
     EXPECT_TRUE(f.model.Vanished());
     EXPECT_FALSE(f.Send(0x13, {0}).has_value());
   }
+  {
+    SCOPED_TRACE("a stuck bit: the transfer's own check passes, only a read shows it");
+    ModelFixture f;
+    const uint32_t app = PartitionRecord{}.AppAddr;
+    ASSERT_TRUE(ParseFault("stuck-bit:" + std::to_string(app + 300) + "=3", f.model.faults()).ok());
+    ASSERT_TRUE(ParseFault("stuck-bit:" + std::to_string(app + 301), f.model.faults()).ok());
+    const Bytes ones(600, 0xFF);
+    EXPECT_EQ(f.Program(kTypeApp, ones, "A123"), 0);
+    EXPECT_EQ(f.model.memory().ReadImageRecord(kAppRecordAddr).crc, link::Crc16(ones.data(), 600));
+    EXPECT_EQ(f.ReadFlash(app + 299, 4), Bytes({0xFF, 0xF7, 0xFE, 0xFF}));
+    EXPECT_EQ(f.ReadFlash(app + 301, 1), Bytes({0xFE})) << "at the start of a read too";
+    EXPECT_EQ(f.ReadFlash(app, 300), Bytes(300, 0xFF)) << "a read that ends before it";
+  }
 }
 
 // The wiring other tests use: the link core over the fake host, answered by the model.

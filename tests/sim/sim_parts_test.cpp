@@ -20,7 +20,8 @@ using namespace corvel::sim::testing;
 TEST(FaultText, ParsesEveryKindAndRefusesBadOnes) {
   Faults f;
   for (const char* text : {"status:0x20=9", "silent:19", "badcrc:0x15", "nak-block:3", "silent-block:0x10",
-                           "noise:12", "false-start:2", "delay:250", "delay:0x13=5000", "vanish:5"}) {
+                           "noise:12", "false-start:2", "delay:250", "delay:0x13=5000", "vanish:5", "stuck-bit:0x16010",
+                           "stuck-bit:90000=7"}) {
     EXPECT_TRUE(ParseFault(text, f).ok()) << text;
   }
   EXPECT_EQ(f.statusFor[0x20], 9);
@@ -35,12 +36,18 @@ TEST(FaultText, ParsesEveryKindAndRefusesBadOnes) {
   EXPECT_EQ(f.AnswerDelayMicros(0x13), 5000000u) << "a code's own delay";
   EXPECT_EQ(f.AnswerDelayMicros(0x15), 250000u) << "every other code";
   EXPECT_EQ(f.vanishAfterFrames, 5u);
+  ASSERT_EQ(f.stuckBits.size(), 2u);
+  EXPECT_EQ(f.stuckBits[0].address, 0x16010u);
+  EXPECT_EQ(f.stuckBits[0].bit, 0);
+  EXPECT_EQ(f.stuckBits[1].address, 90000u);
+  EXPECT_EQ(f.stuckBits[1].bit, 7);
   ASSERT_TRUE(ParseFault("nak-block:4=0x44", f).ok());
   EXPECT_EQ(f.nakStatus, 0x44);
 
   for (const char* bad : {"", "status", "status:0x20", "status:0x100=1", "status:0x20=x", "silent:", "silent:1=2",
                           "nak-block:0", "nak-block:2=0", "noise:-1", "false-start:1025", "vanish:0", "frobnicate:1", "delay:1e3",
-                          "delay:0x100=5", "delay:0x13=600001", "delay:0x13="}) {
+                          "delay:0x100=5", "delay:0x13=600001", "delay:0x13=", "stuck-bit:", "stuck-bit:0x100000000",
+                          "stuck-bit:5=8", "stuck-bit:5="}) {
     Faults untouched;
     const Result<void> r = ParseFault(bad, untouched);
     EXPECT_FALSE(r.ok()) << bad;
