@@ -36,6 +36,19 @@ std::string Quoted(std::string_view text) {
   return quoted;
 }
 
+// Decimal, or hexadecimal after 0x/0X, read whole into 64 bits.
+std::optional<uint64_t> ReadDumpNumber(std::string_view text) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (hex) text.remove_prefix(2);
+  if (!AllOf(text, hex ? IsHexDigit : IsDecimalDigit)) return std::nullopt;
+  uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, hex ? 16 : 10);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+constexpr uint64_t kAddressSpaceEnd = uint64_t{1} << 32;
+
 }  // namespace
 
 std::optional<std::string> CheckBoxArgument(tools::ExtensionBox box, std::string& text) {
@@ -131,5 +144,33 @@ std::string UnknownCommandMessage(std::string_view word, std::string_view neares
 }
 
 std::string LockNeedsYesMessage() { return "没有终端可以确认锁定OTP: 请加 --yes"; }
+
+std::optional<std::string> ReadDumpRange(std::string_view addressText, std::string_view lengthText,
+                                         uint32_t& address, uint64_t& length) {
+  const auto notANumber = [](std::string_view name, std::string_view text, std::string_view bound) {
+    return "dump: " + std::string(name) + " " + Quoted(text) + " is not a number (decimal, or hexadecimal after 0x) " +
+           std::string(bound);
+  };
+  const std::optional<uint64_t> start = ReadDumpNumber(addressText);
+  if (!start || *start >= kAddressSpaceEnd) return notANumber("ADDR", addressText, "below 2^32");
+  const std::optional<uint64_t> count = ReadDumpNumber(lengthText);
+  if (!count || *count > kAddressSpaceEnd) return notANumber("LEN", lengthText, "up to 2^32");
+  if (*count == 0) return std::string("dump: LEN must be at least 1");
+  if (*start + *count > kAddressSpaceEnd) {
+    return "dump: ADDR " + Quoted(addressText) + " + LEN " + Quoted(lengthText) +
+           " ends past the 32-bit address space (0x100000000)";
+  }
+  address = static_cast<uint32_t>(*start);
+  length = *count;
+  return std::nullopt;
+}
+
+std::string DumpRepeatMessage() {
+  return "dump: --repeat is not supported: every chip on a port would write the same file";
+}
+
+std::string SameDumpFileMessage(std::string_view file) {
+  return "dump: two ports would both write " + Quoted(file) + "; give them different names";
+}
 
 }  // namespace corvel::cli

@@ -46,4 +46,15 @@ std::string UnknownCommandMessage(std::string_view word, std::string_view neares
 // otp-lock with no terminal to ask on and no --yes.
 std::string LockNeedsYesMessage();
 
+// dump ADDR LEN: each decimal, or hexadecimal after 0x (or 0X); LEN at least
+// 1, and ADDR + LEN at most 2^32, where the read command's addresses end.
+// Returns the message naming the argument when refused.
+std::optional<std::string> ReadDumpRange(std::string_view addressText, std::string_view lengthText,
+                                         uint32_t& address, uint64_t& length);
+
+// dump --repeat: every chip on a port would write the same file.
+std::string DumpRepeatMessage();
+// Two ports whose short names give them the same file.
+std::string SameDumpFileMessage(std::string_view file);
+
 }  // namespace corvel::cli

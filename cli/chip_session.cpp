@@ -217,9 +217,10 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
         step = steps.Start(shared.command);
         session.link.ForgetFailure();
         operationRan = true;
+        session.failure.reset();
         status = shared.operation(session);
         if (status == kExitUsage) result = "input";
-        if (status == kExitChipFailed) result = ChipFailureKind(session.link);
+        if (status == kExitChipFailed) result = session.failure.value_or(ChipFailureKind(session.link));
         if (session.host.PortLost()) result = "port-lost";
         if (session.interrupted) result = "interrupted";
         steps.End(step, result);
@@ -319,14 +320,28 @@ void ReportOpenFailure(const std::string& path, const Error& error) {
   ConsoleOutput::Get().Error({}, OpenFailureText(path, error));
 }
 
+void ReportWritten(ChipSession& session, const config::OutputFile& file) {
+  if (file.viaLink) {
+    session.sink.AppendError("文件已写入: " + file.path + " -> " + file.target + "\n");
+  } else {
+    session.sink.AppendError("文件已写入: " + file.path + "\n");
+  }
+}
+
 int RunChipCommand(const GlobalOptions& global, const char* command,
-                   const std::function<int(ChipSession&)>& operation) {
+                   const std::function<int(ChipSession&)>& operation,
+                   const std::function<int(const std::vector<std::string>& ports)>& checkPorts) {
   const PortSystem system = SystemPorts();
   std::vector<PortEntry> ports;
   if (!global.sim) {
     auto given = GivenPorts(global, system);
     if (!given) return kExitUsage;
     ports = std::move(*given);
+  }
+  if (checkPorts) {
+    std::vector<std::string> paths;
+    for (const PortEntry& port : ports) paths.push_back(port.path);
+    if (const int checked = checkPorts(paths); checked != kExitOk) return checked;
   }
   const size_t count = global.sim ? 1 : ports.size();
   const bool several = count > 1;

@@ -8,9 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/run_record.h"
+#include "config/atomic_file.h"
 #include "host/port_host.h"
 #include "link/connection.h"
 #include "link/link.h"
@@ -68,6 +70,9 @@ struct ChipSession {
   bool interrupted = false;
   // What the run did, for the summary and --json; the operation may add its steps.
   RunRecord record;
+  // Why the operation failed where the link's last transaction does not say
+  // it ("mismatch": a verify read back other bytes); set by the operation.
+  std::optional<std::string> failure;
   // With --repeat: the chips done and failed on this port.
   int chipsDone = 0;
   int chipsFailed = 0;
@@ -83,14 +88,21 @@ std::string OpenFailureText(const std::string& path, const Error& error);
 // Those two lines on stderr.
 void ReportOpenFailure(const std::string& path, const Error& error);
 
+// Where a command's output file went, so a script or a user finds it: on
+// stderr, since stdout keeps the log ("文件已写入: PATH", or "PATH -> TARGET").
+void ReportWritten(ChipSession& session, const config::OutputFile& file);
+
 // `operation` returns kExitOk or kExitChipFailed (or kExitUsage for its own
 // bad input). Everything before and after it (the connection lines, the
 // disconnect) is done here, on every port at once, each in its own thread
 // with its own session; `operation` only reads what it shares. `command`
 // names the operation's step in the record. The run exits with the largest
-// of the ports' statuses.
+// of the ports' statuses. `checkPorts`, where given, sees the ports' paths
+// as given (none for --sim) before anything is opened, so a file named after
+// each port can be checked; a status other than kExitOk ends the run with it.
 int RunChipCommand(const GlobalOptions& global, const char* command,
-                   const std::function<int(ChipSession&)>& operation);
+                   const std::function<int(ChipSession&)>& operation,
+                   const std::function<int(const std::vector<std::string>& ports)>& checkPorts = {});
 
 // A chip command whose operation is one function over the link that returns
 // true when every command it sent succeeded.

@@ -13,15 +13,6 @@ namespace corvel::cli {
 
 namespace {
 
-// Where the file went, so a script or a user finds it (stdout keeps the log).
-void ReportWritten(ChipSession& session, const config::OutputFile& file) {
-  if (file.viaLink) {
-    session.sink.AppendError("文件已写入: " + file.path + " -> " + file.target + "\n");
-  } else {
-    session.sink.AppendError("文件已写入: " + file.path + "\n");
-  }
-}
-
 struct RecordOptions {
   std::string output;
   bool open = false;

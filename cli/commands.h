@@ -41,6 +41,7 @@ void SetupMonitorCommand(CLI::App& app, const GlobalOptions& global, CommandRun&
 void SetupDeviceInfoCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupRecordCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupDownloadCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
+void SetupDumpCommand(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 void SetupExtensionCommands(CLI::App& app, const GlobalOptions& global, CommandRun& run);
 
 }  // namespace corvel::cli

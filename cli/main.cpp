@@ -29,6 +29,8 @@ constexpr CommandExample kExamples[] = {
     {"read-part", "corvel-dl -p /dev/ttyUSB0 read-part -o ble_part_config.cfg"},
     {"read-access", "corvel-dl -p /dev/ttyUSB0 read-access -o ble_access_config.cfg"},
     {"download", "corvel-dl -p /dev/ttyUSB0 download --speedup 500000 --app app.hex"},
+    {"verify", "corvel-dl -p /dev/ttyUSB0 verify --app app.hex"},
+    {"dump", "corvel-dl -p /dev/ttyUSB0 dump 0x16000 204800 -o app_read.hex"},
     {"erase-chip", "corvel-dl -p /dev/ttyUSB0 erase-chip"},
     {"erase-user", "corvel-dl -p /dev/ttyUSB0 erase-user"},
     {"full-erase", "corvel-dl -p /dev/ttyUSB0 full-erase"},
@@ -158,6 +160,7 @@ int main(int argc, char** argv) {
   SetupDeviceInfoCommands(app, global, run);
   SetupRecordCommands(app, global, run);
   SetupDownloadCommands(app, global, run);
+  SetupDumpCommand(app, global, run);
   SetupExtensionCommands(app, global, run);
   AddHelpFooters(app);
   PlainNumberChecks(app);

@@ -1,6 +1,7 @@
 #include "cli/port_set.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string_view>
 
 namespace corvel::cli {
@@ -33,6 +34,13 @@ std::string PortShortName(const std::string& path) {
   const size_t slash = name.find_last_of('/');
   if (slash != std::string_view::npos && name.size() > 1) name.remove_prefix(slash + 1);
   return std::string(name);
+}
+
+std::string PortFileName(const std::string& file, const std::string& portPath) {
+  const std::filesystem::path path(file);
+  std::filesystem::path named = path.parent_path();
+  named /= path.stem().string() + "-" + PortShortName(portPath) + path.extension().string();
+  return named.string();
 }
 
 }  // namespace corvel::cli

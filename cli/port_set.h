@@ -33,4 +33,9 @@ Result<std::vector<PortEntry>> ResolvePorts(const std::vector<std::string>& give
 // The last component of the path as given: what prefixes the port's lines.
 std::string PortShortName(const std::string& path);
 
+// A port's own file when several ports write one each: the port's short name
+// before the file's extension, after a dash (flash.bin -> flash-ttyUSB0.bin,
+// flash -> flash-ttyUSB0); the folder stays.
+std::string PortFileName(const std::string& file, const std::string& portPath);
+
 }  // namespace corvel::cli

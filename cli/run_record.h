@@ -10,7 +10,8 @@
 namespace corvel::cli {
 
 // One step of a run: "open", "connect", "serial", then the operation's own
-// ("partition", "access", "speedup", "app", "stack", "boot", "user", or the
+// ("partition", "access", "speedup", "app", "stack", "boot", "user",
+// "verify-app", "verify-stack", "verify-boot", "verify-user", or the
 // command's name), then "disconnect".
 struct StepRecord {
   std::string name;
@@ -42,7 +43,7 @@ struct RunRecord {
   std::string port;   // the path as given on the command line (after wildcard expansion)
   int exitStatus = 0; // as a single-port run would exit
   // "ok", or why not: "port", "no-sync", "refused", "no-answer",
-  // "chip-refused", "port-lost", "input", "interrupted".
+  // "chip-refused", "mismatch", "port-lost", "input", "interrupted".
   std::string result = "ok";
   std::optional<uint32_t> serial;
   std::optional<uint32_t> chipId;

@@ -25,6 +25,7 @@
 
 #include "link/crc16.h"
 #include "program/hex_reader.h"
+#include "sim/faults.h"
 #include "tests/support/sim_chip.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_process.h"
@@ -330,6 +331,50 @@ TEST(JsonOutput, CorvelDlWritesTheRunsRecordToStdout) {
   EXPECT_EQ(identity["runs"][0]["serial"], "0x12345678");
   EXPECT_EQ(identity["runs"][0]["chip_id"], "0x0C0B1E51");
   EXPECT_EQ(identity["runs"][0]["boot_version"], "V1.2");
+}
+
+// Each verify is a step of its own; a byte read back wrong is the run's result.
+TEST(JsonOutput, VerifyStepsAndTheMismatchResult) {
+  const std::string hex = std::string(CORVEL_EXAMPLES) + "/app_demo.hex";
+  const std::string user = std::string(CORVEL_EXAMPLES) + "/user_data.cfg";
+  // The demo application's first byte has its low bit set.
+  corvel::testing::SimChip chip;
+  chip.server.WithModel([](sim::ChipModel& m) { ASSERT_TRUE(sim::ParseFault("stuck-bit:0x16000", m.faults()).ok()); });
+  const auto steps = [](const Json& run) {
+    std::vector<std::pair<std::string, std::string>> named;
+    for (const Json& step : run["steps"]) named.emplace_back(step["name"], step["status"]);
+    return named;
+  };
+  using Steps = std::vector<std::pair<std::string, std::string>>;
+
+  corvel::testing::Tool passed({"-p", chip.path, "--json", "-", "download", "--verify", "--user", user});
+  EXPECT_EQ(passed.Wait(), 0) << passed.err();
+  Json document = Json::parse(passed.out(), nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << passed.out();
+  EXPECT_EQ(SchemaCheck().Check(document), "");
+  EXPECT_EQ(steps(document["runs"][0]), (Steps{{"open", "ok"}, {"connect", "ok"}, {"serial", "ok"}, {"download", "ok"},
+                                                {"user", "ok"}, {"verify-user", "ok"}, {"disconnect", "ok"}}));
+
+  corvel::testing::Tool failed({"-p", chip.path, "--json", "-", "download", "--verify", "--app", hex, "--user", user});
+  EXPECT_EQ(failed.Wait(), 1) << failed.err();
+  document = Json::parse(failed.out(), nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << failed.out();
+  EXPECT_EQ(SchemaCheck().Check(document), "");
+  const Json& run = document["runs"][0];
+  EXPECT_EQ(run["result"], "mismatch");
+  EXPECT_EQ(run["exit_status"], 1);
+  EXPECT_EQ(steps(run), (Steps{{"open", "ok"}, {"connect", "ok"}, {"serial", "ok"}, {"download", "mismatch"},
+                               {"app", "ok"}, {"verify-app", "mismatch"}, {"disconnect", "ok"}}));
+  EXPECT_EQ(run["images"].size(), 1u) << "a verify is no image";
+
+  // The user data from the first run is still there.
+  corvel::testing::Tool verified({"-p", chip.path, "--json", "-", "verify", "--user", user});
+  EXPECT_EQ(verified.Wait(), 0) << verified.err();
+  document = Json::parse(verified.out(), nullptr, false);
+  ASSERT_FALSE(document.is_discarded()) << verified.out();
+  EXPECT_EQ(SchemaCheck().Check(document), "");
+  EXPECT_EQ(steps(document["runs"][0]), (Steps{{"open", "ok"}, {"connect", "ok"}, {"serial", "ok"}, {"verify", "ok"},
+                                                {"verify-user", "ok"}, {"disconnect", "ok"}}));
 }
 
 }  // namespace

@@ -78,5 +78,15 @@ TEST(PortSet, LinesCarryThePortsShortName) {
   }
 }
 
+TEST(PortSet, EachPortsFileCarriesItsNameBeforeTheExtension) {
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"flash.bin", "flash-ttyUSB0.bin"},
+      {"flash", "flash-ttyUSB0"},
+      {"out/app.read.HEX", "out/app.read-ttyUSB0.HEX"},
+      {"/tmp/.flash", "/tmp/.flash-ttyUSB0"},
+  };
+  for (const auto& [file, expected] : rows) EXPECT_EQ(PortFileName(file, "/dev/ttyUSB0"), expected) << file;
+}
+
 }  // namespace
 }  // namespace corvel::cli
