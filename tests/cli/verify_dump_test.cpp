@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -174,6 +176,21 @@ TEST(VerifyAndDump, ARangePastTheFlashLeavesNoFile) {
   EXPECT_TRUE(Has(dump.out(), line)) << dump.out();
   EXPECT_EQ(dump.err(), "");
   EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{}) << "neither the file nor a temporary";
+}
+
+TEST(VerifyAndDump, CtrlCStopsADumpBetweenPiecesAndLeavesNoFile) {
+  // Paced: the whole flash takes seconds at 115200, so the signal comes while it reads.
+  SimChip chip({}, true);
+  testing::TempDir dir;
+  Tool dump({"-p", chip.path, "dump", "0", std::to_string(sim::kFlashSize), "-o", dir.Path("flash.hex")});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!Has(dump.out(), "正在读取FLASH") && std::chrono::steady_clock::now() < deadline) dump.ReadOut(100);
+  dump.Signal(SIGINT);
+  const auto signalled = std::chrono::steady_clock::now();
+  EXPECT_EQ(dump.Wait(), 130) << dump.out() << dump.err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2)) << "at most the piece in flight";
+  EXPECT_TRUE(Has(dump.out(), "正在读取FLASH: 地址0x00000000 长度524288...\n芯片断开连接!\n")) << dump.out();
+  EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{});
 }
 
 TEST(VerifyAndDump, BadDumpArgumentsSendNothing) {
