@@ -5,7 +5,7 @@
 # from `corvel-dl ports`, and files are offered by their extension.
 # completion_test.sh STAGE_DIR
 set -uo pipefail
-stage=$1
+stage=$(realpath "$1")
 dl=$stage/usr/bin/corvel-dl
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
@@ -16,9 +16,9 @@ loader=/usr/share/bash-completion/bash_completion
 [[ -f $loader ]] || { echo "FAIL: $loader missing: bash-completion is not installed (scripts/setup)"; exit 1; }
 source "$loader"
 source "$stage/usr/share/bash-completion/completions/corvel-dl"
-spec=$(complete -p corvel-dl) || { echo "FAIL: no completion for corvel-dl"; exit 1; }
-function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$spec")
-[[ -n $function ]] || { echo "FAIL: no completion function in: $spec"; exit 1; }
+registered=$(complete -p corvel-dl) || { echo "FAIL: no completion for corvel-dl"; exit 1; }
+function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$registered")
+[[ -n $function ]] || { echo "FAIL: no completion function in: $registered"; exit 1; }
 
 # A corvel-dl on PATH whose port list is known; everything else goes to the
 # installed one.
