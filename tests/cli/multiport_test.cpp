@@ -167,7 +167,9 @@ TEST(MultiPort, AWildcardNamesEveryMatchAndOneDeviceRunsOnce) {
   const auto byPort = LinesByPort(tool.out(), {"chip-a", "chip-b"});
   EXPECT_EQ(byPort.size(), 2u);
   EXPECT_EQ(byPort.count("chip-a") ? byPort.at("chip-a") : std::vector<std::string>{}, kMacLines);
-  EXPECT_EQ(a.FramesReceived(), b.FramesReceived());
+  // A second run on chip-a would double its frames; a loaded machine may
+  // cost either chip a resent command or two, so the counts need not be equal.
+  EXPECT_LE(a.FramesReceived(), b.FramesReceived() + 2);
 
   const uint64_t before = a.BytesReceived();
   Tool none({"-p", dir.Path("nothing-*"), "-p", a.path, "mac"});
