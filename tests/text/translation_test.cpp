@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/cjk.h"
 #include "text/translation.h"
 
 namespace corvel::text {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::HasCjk;
 
 // The folders whose texts reach a user; tests and the fuzz entries do not.
 constexpr const char* kSourceFolders[] = {"base", "text",    "log",   "link", "serial", "host",
@@ -43,16 +45,6 @@ struct Literal {
   int line;
   std::string text;
 };
-
-bool HasCjk(const std::string& text) {
-  // U+3000..U+9FFF and the full-width forms start with E3..E9 or EF BC..EF BF.
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0xE3 && byte <= 0xE9) return true;
-    if (byte == 0xEF && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0xBC) return true;
-  }
-  return false;
-}
 
 // The string literals of a C++ source, adjacent ones (and the PRI macros
 // between them) joined as the compiler joins them, escapes decoded.
