@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,11 +19,25 @@ using testing::Tool;
 
 // Addresses, rates, hex values, sizes; a duration differs from run to run.
 std::vector<std::string> Numbers(const std::string& line) {
-  static const std::regex kNumber(R"(0x[0-9A-Fa-f]+|[0-9]+(\.[0-9]+)?s?)");
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto isHex = [&](char c) { return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); };
   std::vector<std::string> found;
-  for (auto it = std::sregex_iterator(line.begin(), line.end(), kNumber); it != std::sregex_iterator(); ++it) {
-    const std::string number = it->str();
-    found.push_back(number.back() == 's' ? "<seconds>" : number);
+  for (size_t i = 0; i < line.size();) {
+    size_t end = i;
+    if (line.compare(i, 2, "0x") == 0 && i + 2 < line.size() && isHex(line[i + 2])) {
+      for (end = i + 2; end < line.size() && isHex(line[end]);) ++end;
+      found.push_back(line.substr(i, end - i));
+    } else if (isDigit(line[i])) {
+      while (end < line.size() && isDigit(line[end])) ++end;
+      if (end + 1 < line.size() && line[end] == '.' && isDigit(line[end + 1])) {
+        for (++end; end < line.size() && isDigit(line[end]);) ++end;
+      }
+      const bool seconds = end < line.size() && line[end] == 's';
+      found.push_back(seconds ? "<seconds>" : line.substr(i, end - i));
+    } else {
+      ++end;
+    }
+    i = end;
   }
   return found;
 }

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -176,11 +175,27 @@ TEST(Translation, EveryRenderingHasItsTextInTheSources) {
 
 // printf conversions, and the {} slots of the texts filled in order.
 std::vector<std::string> Conversions(std::string_view text) {
-  static const std::regex kConversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(hh|h|ll|l|j|z|t|L)?[diouxXfFeEgGaAcspn%]|\{\})");
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   std::vector<std::string> found;
-  const std::string copy(text);
-  for (auto it = std::sregex_iterator(copy.begin(), copy.end(), kConversion); it != std::sregex_iterator(); ++it) {
-    found.push_back(it->str());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i, 2) == "{}") {
+      found.emplace_back("{}");
+      ++i;
+      continue;
+    }
+    if (text[i] != '%') continue;
+    size_t end = i + 1;
+    while (end < text.size() && std::string_view("-+ #0").find(text[end]) != std::string_view::npos) ++end;
+    while (end < text.size() && isDigit(text[end])) ++end;
+    if (end < text.size() && text[end] == '.') {
+      for (++end; end < text.size() && isDigit(text[end]);) ++end;
+    }
+    while (end < text.size() && std::string_view("hljztL").find(text[end]) != std::string_view::npos) ++end;
+    // A lone % or one before a letter printf does not know is kept whole, so
+    // the two sides still have to agree on it.
+    if (end < text.size()) ++end;
+    found.emplace_back(text.substr(i, end - i));
+    i = end - 1;
   }
   return found;
 }
