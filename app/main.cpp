@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringList>
 #include <QTimer>
 
@@ -59,6 +60,7 @@ QStringList WithoutQtOptions(const QStringList& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QCoreApplication::setOrganizationName(QStringLiteral("corvel"));
   QCoreApplication::setApplicationName(QStringLiteral("corvel-tool"));
   QCoreApplication::setApplicationVersion(QStringLiteral("1.3"));
 
@@ -109,6 +111,11 @@ int main(int argc, char** argv) {
     if (!simPath.empty()) ports.push_back(corvel::app::SimulatedChipChoice(QString::fromStdString(simPath)));
     return ports;
   };
+
+  // The language chosen in an earlier run; an unknown value keeps Chinese.
+  const QString language =
+      QSettings().value(QString::fromUtf8(corvel::app::MainDialog::kLanguageSetting)).toString();
+  if (const auto chosen = corvel::text::ParseLanguage(language.toStdString())) corvel::text::SetLanguage(*chosen);
 
   corvel::app::WidgetPrompter prompter;
   int result = 0;

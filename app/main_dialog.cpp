@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,9 +15,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/about_dialog.h"
 #include "app/app_icon.h"
@@ -26,6 +29,7 @@
 #include "app/window_geometry.h"
 #include "text/number_text.h"
 #include "tools/extension_options.h"
+#include "text/translation.h"
 
 namespace corvel::app {
 
@@ -37,6 +41,15 @@ constexpr const char* kErasedPasswordText = "0xFFFFFFFF";
 constexpr int kComboHeightDlu = 12;
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The context menu's texts, set again when the language changes.
+constexpr const char* kAboutCaption = "关于 Pellamy(&A)...";
+constexpr const char* kExtensionCaption = "扩展区";
+constexpr const char* kLanguageCaption = "语言";
+// Each language is offered in its own words, readable whichever is shown;
+// they are never translated.
+constexpr const char* kChineseName = "中文";
+constexpr const char* kEnglishName = "English";
 
 }  // namespace
 
@@ -170,7 +183,7 @@ void MainDialog::BuildControls() {
   for (const ControlEntry& entry : MainDialogControls()) {
     QWidget* widget = nullptr;
     QRect rect = units_.ToPixels(entry.x, entry.y, entry.w, entry.h);
-    const QString caption = Text(entry.caption);
+    const QString caption = Text(Tr(entry.caption));
     switch (entry.kind) {
       case ControlKind::kGroupBox: widget = new DialogGroupBox(caption, canvas_); break;
       case ControlKind::kStatic: widget = new QLabel(caption, canvas_); break;
@@ -229,7 +242,7 @@ void MainDialog::BuildControls() {
   password->setPalette(palette);
 
   QComboBox* options = combo(kOptionCombo);
-  for (const tools::ExtensionOptionEntry& option : tools::ExtensionOptions()) options->addItem(Text(option.label));
+  for (const tools::ExtensionOptionEntry& option : tools::ExtensionOptions()) options->addItem(Text(Tr(option.label)));
   options->setCurrentIndex(-1);
   for (const char* page : kOtpPages) combo(kPageCombo)->addItem(Text(page));
   combo(kPageCombo)->setCurrentIndex(-1);
@@ -247,14 +260,29 @@ void MainDialog::FillRateLists() {
 }
 
 void MainDialog::WireHandlers() {
-  aboutAction_ = new QAction(QStringLiteral("关于 Pellamy(&A)..."), this);
+  aboutAction_ = new QAction(Text(Tr(kAboutCaption)), this);
   connect(aboutAction_, &QAction::triggered, this, &MainDialog::ShowAbout);
-  extensionAction_ = new QAction(QStringLiteral("扩展区"), this);
+  extensionAction_ = new QAction(Text(Tr(kExtensionCaption)), this);
   extensionAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   extensionAction_->setShortcutContext(Qt::WindowShortcut);
   extensionAction_->setCheckable(true);
   connect(extensionAction_, &QAction::triggered, this, [this](bool on) { SetExtensionAreaShown(on); });
   addAction(extensionAction_);
+
+  languageMenu_ = new QMenu(Text(Tr(kLanguageCaption)), this);
+  auto* languages = new QActionGroup(this);
+  chineseAction_ = languageMenu_->addAction(Text(kChineseName));
+  englishAction_ = languageMenu_->addAction(Text(kEnglishName));
+  for (const auto& [action, language] :
+       {std::pair{chineseAction_, text::Language::kChinese}, std::pair{englishAction_, text::Language::kEnglish}}) {
+    action->setCheckable(true);
+    languages->addAction(action);
+    connect(action, &QAction::triggered, this, [this, language = language] {
+      SetLanguage(language);
+      QSettings().setValue(QString::fromUtf8(kLanguageSetting), QString::fromUtf8(text::LanguageName(language)));
+    });
+  }
+  languageAction(text::CurrentLanguage())->setChecked(true);
 
   connect(&scanner_, &PortScanner::PortsFound, this, [this](const QList<PortChoice>& ports) { ScanPorts(ports); });
   connect(combo(kBaudCombo), &QComboBox::activated, this, &MainDialog::OnBaudSelChange);
@@ -285,6 +313,44 @@ void MainDialog::SetExtensionAreaShown(bool shown) {
   LayOut();
 }
 
+QAction* MainDialog::languageAction(text::Language language) const {
+  return language == text::Language::kEnglish ? englishAction_ : chineseAction_;
+}
+
+void MainDialog::SetLanguage(text::Language language) {
+  text::SetLanguage(language);
+  languageAction(language)->setChecked(true);
+  Recaption();
+}
+
+void MainDialog::Recaption() {
+  const auto entries = MainDialogControls();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const QString caption = Text(Tr(entries[i].caption));
+    QWidget* widget = placed_[i].widget;
+    switch (entries[i].kind) {
+      case ControlKind::kGroupBox: static_cast<DialogGroupBox*>(widget)->setTitle(caption); break;
+      case ControlKind::kStatic: static_cast<QLabel*>(widget)->setText(caption); break;
+      case ControlKind::kCheckBox:
+      case ControlKind::kPushButton: static_cast<QAbstractButton*>(widget)->setText(caption); break;
+      // What an edit or a list holds is the user's.
+      case ControlKind::kEdit:
+      case ControlKind::kLogEdit:
+      case ControlKind::kProgress:
+      case ControlKind::kCombo:
+      case ControlKind::kSortedCombo: break;
+    }
+  }
+  QComboBox* options = combo(kOptionCombo);
+  for (const tools::ExtensionOptionEntry& option : tools::ExtensionOptions()) {
+    options->setItemText(static_cast<int>(&option - tools::ExtensionOptions().data()), Text(Tr(option.label)));
+  }
+  ShowStateCaptions();
+  aboutAction_->setText(Text(Tr(kAboutCaption)));
+  extensionAction_->setText(Text(Tr(kExtensionCaption)));
+  languageMenu_->setTitle(Text(Tr(kLanguageCaption)));
+}
+
 void MainDialog::ShowAbout() {
   AboutDialog about(this);
   about.exec();
@@ -295,6 +361,8 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
   menu.addAction(aboutAction_);
   menu.addSeparator();
   menu.addAction(extensionAction_);
+  menu.addSeparator();
+  menu.addMenu(languageMenu_);
   menu.exec(event->globalPos());
 }
 
@@ -343,7 +411,7 @@ void MainDialog::ScanPorts(const QList<PortChoice>& found) {
 bool MainDialog::ReadBaudRate() {
   const int index = combo(kBaudCombo)->currentIndex();
   if (index < 0) {
-    prompter_.ShowMessage(this, QStringLiteral("请选择波特率"));
+    prompter_.ShowMessage(this, QString::fromUtf8(Tr("请选择波特率")));
     return false;
   }
   if (index == 0) {

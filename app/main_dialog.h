@@ -24,12 +24,14 @@
 #include "link/link.h"
 #include "log/log.h"
 #include "program/download.h"
+#include "text/translation.h"
 #include "tools/load_file.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
@@ -43,6 +45,9 @@ class MainDialog : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kRescanDelayMs = 1000;
+
+  // Where the window keeps the chosen language between runs ("zh", "en").
+  static constexpr const char* kLanguageSetting = "language";
 
   // Asked before a close would stop a chip operation.
   static constexpr const char* kStopQuestion = "芯片操作尚未结束, 关闭窗口将中止它。确定关闭吗?";
@@ -74,6 +79,11 @@ class MainDialog : public QWidget {
   bool extensionAreaShown() const { return extensionShown_; }
   // Widens or narrows the window by the extension area, keeping it on the screen.
   void SetExtensionAreaShown(bool shown);
+
+  // Switches every text to `language` at once: the controls' captions, the
+  // menu, and the log lines from now on (lines already shown stay).
+  void SetLanguage(text::Language language);
+  QAction* languageAction(text::Language language) const;
 
   // The layout's size as it stands (narrow or with the extension area), and
   // the least it takes before it scrolls: the log pane gives up room first.
@@ -127,6 +137,8 @@ class MainDialog : public QWidget {
   void WireHandlers();
   void FillRateLists();
   void ShowAbout();
+  // Every caption again, in the current language.
+  void Recaption();
 
   void OnBaudSelChange(int index);
   void OnMoreFirmware();
@@ -138,6 +150,8 @@ class MainDialog : public QWidget {
   void WireOperations();
   void TogglePort();
   void SetPortButtons(bool enabled);
+  // The captions that follow the port, the connection and the download.
+  void ShowStateCaptions();
   void ShowPortClosed();
   void OnConnect();
   void OnStageChanged(link::ConnectionStage stage);
@@ -171,6 +185,9 @@ class MainDialog : public QWidget {
   std::unique_ptr<log::Log> log_;
   QAction* aboutAction_ = nullptr;
   QAction* extensionAction_ = nullptr;
+  QMenu* languageMenu_ = nullptr;
+  QAction* chineseAction_ = nullptr;
+  QAction* englishAction_ = nullptr;
   QTimer rescanStart_;
   bool extensionShown_ = false;
 

@@ -25,21 +25,34 @@
 #include "text/read_file.h"
 #include "tools/extension_ops.h"
 #include "tools/load_file.h"
+#include "text/translation.h"
 
 namespace corvel::app {
 
 namespace {
 
-const QString kOpenCaption = QStringLiteral("打开串口");
-const QString kCloseCaption = QStringLiteral("关闭串口");
-const QString kConnectCaption = QStringLiteral("连接");
-const QString kStopCaption = QStringLiteral("停止连接");
-const QString kDisconnectCaption = QStringLiteral("断开");
-const QString kDownloadCaption = QStringLiteral("download");
-const QString kDownloadingCaption = QStringLiteral("下载中...");
-const QString kNoFileChosen = QStringLiteral("没有选择文件");
+// Chosen at the moment a caption is set, in the language of that moment.
+constexpr const char* kOpenCaption = "打开串口";
+constexpr const char* kCloseCaption = "关闭串口";
+constexpr const char* kConnectCaption = "连接";
+constexpr const char* kStopCaption = "停止连接";
+constexpr const char* kDisconnectCaption = "断开";
+constexpr const char* kDownloadCaption = "download";
+constexpr const char* kDownloadingCaption = "下载中...";
+constexpr const char* kNoFileChosen = "没有选择文件";
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
+QString Caption(const char* chinese) { return QString::fromUtf8(Tr(chinese)); }
+
+const char* ConnectCaption(link::ConnectionStage stage) {
+  switch (stage) {
+    case link::ConnectionStage::kIdle: break;
+    case link::ConnectionStage::kBursting: return kStopCaption;
+    case link::ConnectionStage::kHandshaking:
+    case link::ConnectionStage::kConnected: return kDisconnectCaption;
+  }
+  return kConnectCaption;
+}
 
 }  // namespace
 
@@ -57,12 +70,12 @@ void MainDialog::WireOperations() {
     prompter_.ShowMessage(this, QString::fromStdString(text), QString::fromUtf8(kPortErrorTitle));
   };
   port_->onPortLost = [this](const std::string& reason) {
-    log_->AppendLog("串口已断开: " + reason);
+    log_->AppendLog(Tr("串口已断开: ") + reason);
     if (portOpen_) ShowPortClosed();
   };
   connection_->onStageChanged = [this](link::ConnectionStage stage) { OnStageChanged(stage); };
   download_->onRunningChanged = [this](bool running) {
-    button(kDownloadButton)->setText(running ? kDownloadingCaption : kDownloadCaption);
+    button(kDownloadButton)->setText(Caption(running ? kDownloadingCaption : kDownloadCaption));
   };
 
   connect(button(kOpenPortButton), &QPushButton::clicked, this, &MainDialog::TogglePort);
@@ -102,21 +115,21 @@ void MainDialog::TogglePort() {
   if (!portOpen_) {
     QComboBox* ports = combo(kPortCombo);
     if (ports->currentIndex() < 0) {
-      prompter_.ShowMessage(this, QStringLiteral("请先选择串口"));
+      prompter_.ShowMessage(this, QString::fromUtf8(Tr("请先选择串口")));
       return;
     }
     // Without a rate there is nothing sensible to open the port at.
     if (!ReadBaudRate()) return;
     const std::string path = Utf8(ports->currentData().toString());
     if (const Result<void> opened = port_->OpenPort(path, currentBaudRate_); !opened.ok()) {
-      prompter_.ShowMessage(this, QStringLiteral("没有发现此串口或被占用\n") +
+      prompter_.ShowMessage(this, QString::fromUtf8(Tr("没有发现此串口或被占用\n")) +
                                       QString::fromStdString(serial::DescribeOpenFailure(path, opened.error())));
       return;
     }
     openedBaudRate_ = currentBaudRate_;
     portOpen_ = true;
     scanner_.Pause();
-    button(kOpenPortButton)->setText(kCloseCaption);
+    button(kOpenPortButton)->setText(Caption(kCloseCaption));
     button(kConnectButton)->setEnabled(true);
     ports->setEnabled(false);
     if (connection_->IsConnected()) SetPortButtons(true);
@@ -135,7 +148,7 @@ void MainDialog::ShowPortClosed() {
   scanner_.Resume();
   combo(kPortCombo)->setEnabled(true);
   SetPortButtons(false);
-  button(kOpenPortButton)->setText(kOpenCaption);
+  button(kOpenPortButton)->setText(Caption(kOpenCaption));
 }
 
 uint32_t MainDialog::PasswordFromEdit() const {
@@ -159,18 +172,15 @@ void MainDialog::OnConnect() {
 
 void MainDialog::OnStageChanged(link::ConnectionStage stage) {
   connectionStage_ = stage;
-  switch (stage) {
-    case link::ConnectionStage::kIdle:
-      button(kConnectButton)->setText(kConnectCaption);
-      SetChipButtons(false);
-      break;
-    case link::ConnectionStage::kBursting: button(kConnectButton)->setText(kStopCaption); break;
-    case link::ConnectionStage::kHandshaking: button(kConnectButton)->setText(kDisconnectCaption); break;
-    case link::ConnectionStage::kConnected:
-      button(kConnectButton)->setText(kDisconnectCaption);
-      SetChipButtons(true);
-      break;
-  }
+  button(kConnectButton)->setText(Caption(ConnectCaption(stage)));
+  if (stage == link::ConnectionStage::kIdle) SetChipButtons(false);
+  if (stage == link::ConnectionStage::kConnected) SetChipButtons(true);
+}
+
+void MainDialog::ShowStateCaptions() {
+  button(kOpenPortButton)->setText(Caption(portOpen_ ? kCloseCaption : kOpenCaption));
+  button(kConnectButton)->setText(Caption(ConnectCaption(connectionStage_)));
+  button(kDownloadButton)->setText(Caption(download_->running() ? kDownloadingCaption : kDownloadCaption));
 }
 
 void MainDialog::OnDownload() {
@@ -201,10 +211,10 @@ void MainDialog::OnDownload() {
   for (const ImageRow& row : imageRows) {
     if (!checkBox(row.check)->isChecked()) continue;
     row.chosen = Utf8(row.path);
-    if (row.path.isEmpty()) unchosen << checkBox(row.check)->text() + u' ' + kNoFileChosen;
+    if (row.path.isEmpty()) unchosen << checkBox(row.check)->text() + u' ' + Caption(kNoFileChosen);
   }
   if (choice.NothingTicked()) {
-    log_->AppendLog("请勾选下载类型!");
+    log_->AppendLog(Tr("请勾选下载类型!"));
     return;
   }
   // Reading an empty path would fail without naming the row.
@@ -242,7 +252,7 @@ void MainDialog::OnReadRecord(config::RecordKind kind) {
     if (config::ReadRecordToFile(*link_, kind, Utf8(path)) != config::ReadRecordResult::kOk) return;
     // An installed program's folder is not writable: say where the file went.
     if (folder != QCoreApplication::applicationDirPath()) {
-      log_->AppendLog("程序目录不可写, 文件写入: " + Utf8(QDir::toNativeSeparators(path)));
+      log_->AppendLog(Tr("程序目录不可写, 文件写入: ") + Utf8(QDir::toNativeSeparators(path)));
     }
     auto opened = prompter_.OpenInEditor(path);
     if (!opened) log_->AppendLog(opened.error().text);
@@ -276,7 +286,7 @@ void MainDialog::OnExtensionLoad() {
   edit(kLoadPathEdit)->setText(path);
   auto bytes = text::ReadFile(Utf8(path));
   if (!bytes) {
-    prompter_.ShowMessage(this, QStringLiteral("请选择传输文件"));
+    prompter_.ShowMessage(this, QString::fromUtf8(Tr("请选择传输文件")));
     return;
   }
   auto loaded = tools::ParseLoadFile(*bytes);
@@ -298,7 +308,7 @@ void MainDialog::OnExtensionExecute() {
     inputs.pageIndex = combo(kPageCombo)->currentIndex();
     inputs.loaded = loadedData_;
     const tools::ConfirmLock confirm = [this] {
-      return prompter_.AskConfirm(this, QString::fromUtf8(tools::kLockQuestion), QString::fromUtf8(tools::kLockCaption));
+      return prompter_.AskConfirm(this, QString::fromUtf8(Tr(tools::kLockQuestion)), QString::fromUtf8(tools::kLockCaption));
     };
     const tools::ExtensionResult result = tools::RunExtensionOperation(*link_, inputs, confirm);
     if (result.lengthText) edit(kLengthEdit)->setText(QString::fromStdString(*result.lengthText));
@@ -315,7 +325,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
       return;
     }
     askingToStop_ = true;
-    const bool stop = prompter_.AskConfirm(this, QString::fromUtf8(kStopQuestion), QString::fromUtf8(kMessageTitle));
+    const bool stop = prompter_.AskConfirm(this, Caption(kStopQuestion), QString::fromUtf8(kMessageTitle));
     askingToStop_ = false;
     if (!stop) {
       event->ignore();

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include "text/translation.h"
+
 namespace corvel::app {
 namespace {
 
@@ -14,7 +16,7 @@ QString PortChoice::DisplayText() const {
   return label.isEmpty() ? path : path + QStringLiteral(" (") + label + QStringLiteral(")");
 }
 
-PortChoice SimulatedChipChoice(const QString& path) { return {path, QString::fromUtf8(kSimulatedChipLabel)}; }
+PortChoice SimulatedChipChoice(const QString& path) { return {path, QString::fromUtf8(Tr(kSimulatedChipLabel))}; }
 
 PortScanner::PortScanner(Lister lister, QObject* parent) : QObject(parent), lister_(std::move(lister)) {}
 

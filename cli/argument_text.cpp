@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <vector>
+#include "text/translation.h"
 
 namespace corvel::cli {
 namespace {
@@ -59,15 +60,15 @@ std::optional<std::string> CheckBoxArgument(tools::ExtensionBox box, std::string
       const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
       const std::string_view digits = std::string_view(text).substr(prefixed ? 2 : 0);
       if (!AllOf(digits, IsHexDigit) || digits.size() > kMaxHexDigits) {
-        return "参数" + name + "非法: " + Quoted(text) + " 应为1到8位十六进制数(可带0x)";
+        return Tr("参数") + name + Tr("非法: ") + Quoted(text) + Tr(" 应为1到8位十六进制数(可带0x)");
       }
       if (prefixed) text[1] = 'x';
       return std::nullopt;
     }
     case tools::ExtensionBox::kLength:
     case tools::ExtensionBox::kPage:
-      if (!AllOf(text, IsDecimalDigit)) return "参数" + name + "非法: " + Quoted(text) + " 应为十进制数";
-      if (!ReadDecimal32(text)) return "参数" + name + "超出范围: " + Quoted(text) + " 大于4294967295";
+      if (!AllOf(text, IsDecimalDigit)) return Tr("参数") + name + Tr("非法: ") + Quoted(text) + Tr(" 应为十进制数");
+      if (!ReadDecimal32(text)) return Tr("参数") + name + Tr("超出范围: ") + Quoted(text) + Tr(" 大于4294967295");
       return std::nullopt;
     case tools::ExtensionBox::kLoadFile:
       return std::nullopt;
@@ -143,7 +144,7 @@ std::string UnknownCommandMessage(std::string_view word, std::string_view neares
   return message + "\nRun with --help for the commands.\n";
 }
 
-std::string LockNeedsYesMessage() { return "没有终端可以确认锁定OTP: 请加 --yes"; }
+std::string LockNeedsYesMessage() { return Tr("没有终端可以确认锁定OTP: 请加 --yes"); }
 
 std::optional<std::string> ReadDumpRange(std::string_view addressText, std::string_view lengthText,
                                          uint32_t& address, uint64_t& length) {

@@ -20,6 +20,7 @@
 #include "serial/open_failure.h"
 #include "serial/port_list.h"
 #include "text/number_text.h"
+#include "text/translation.h"
 
 namespace corvel::cli {
 
@@ -50,7 +51,7 @@ std::string UtcNow() {
 // when there is no -p or a pattern matches nothing.
 std::optional<std::vector<PortEntry>> GivenPorts(const GlobalOptions& global, const PortSystem& system) {
   if (global.ports.empty()) {
-    std::fputs(kNoPortText, stderr);
+    std::fputs(Tr(kNoPortText), stderr);
     return std::nullopt;
   }
   auto ports = ResolvePorts(global.ports, system);
@@ -173,11 +174,11 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
     record.exitStatus = status;
     record.result = result;
     record.seconds = SecondsSince(started);
-    SetStage(shared, index, status == kExitOk ? kStageDone : std::string(kStageFailed) + ": " + result);
+    SetStage(shared, index, status == kExitOk ? Tr(kStageDone) : std::string(Tr(kStageFailed)) + ": " + result);
     return status;
   };
 
-  SetStage(shared, index, kStageOpening);
+  SetStage(shared, index, Tr(kStageOpening));
   size_t step = steps.Start("open");
   if (const Result<void> opened = session.host.OpenPort(path, global.baud); !opened.ok()) {
     session.sink.AppendError(OpenFailureText(path, opened.error()));
@@ -196,7 +197,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   RunRecord nextChip = record;  // the port, its adapter and place; no steps yet
   nextChip.steps.clear();
   for (;;) {
-    SetStage(shared, index, StationStage(session, kStageConnecting));
+    SetStage(shared, index, StationStage(session, Tr(kStageConnecting)));
     step = steps.Start("connect");
     session.connection.StartAttempt(password, global.baud, syncTimeout);
 
@@ -245,7 +246,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
     const bool waitedInVain = !operationRan && (session.interrupted || session.host.PortLost());
     if (sameChip) {
       // The chip just done is still seated: said once, then the bursts go on.
-      if (!saidSameChip) session.log.AppendLog(kSameChipText);
+      if (!saidSameChip) session.log.AppendLog(Tr(kSameChipText));
       saidSameChip = true;
     } else if (!waitedInVain) {
       saidSameChip = false;
@@ -267,7 +268,7 @@ int RunPort(const PortRunShared& shared, ChipSession& session, const std::string
   session.host.ClosePort();
 
   if (session.host.PortLost()) {
-    session.sink.AppendError("串口已断开: " + path + ": " + session.host.LostReason() + "\n");
+    session.sink.AppendError(Tr("串口已断开: ") + path + ": " + session.host.LostReason() + "\n");
     return finish(kExitNoConnection, "port-lost");
   }
   if (session.interrupted) return finish(kExitInterrupted, "interrupted");
@@ -295,7 +296,7 @@ std::string Target::StartSim(const GlobalOptions& global) {
   sim_ = std::make_unique<sim::PtyServer>();
   auto path = sim_->Start(options);
   if (!path) {
-    std::fprintf(stderr, "无法启动模拟芯片: %s\n", path.error().text.c_str());
+    std::fprintf(stderr, Tr("无法启动模拟芯片: %s\n"), path.error().text.c_str());
     return {};
   }
   return *path;
@@ -306,14 +307,14 @@ std::string Target::Resolve(const GlobalOptions& global) {
   auto ports = GivenPorts(global, SystemPorts());
   if (!ports) return {};
   if (ports->size() > 1) {
-    std::fputs(kOnePortOnlyText, stderr);
+    std::fputs(Tr(kOnePortOnlyText), stderr);
     return {};
   }
   return ports->front().path;
 }
 
 std::string OpenFailureText(const std::string& path, const Error& error) {
-  return "没有发现此串口或被占用\n" + serial::DescribeOpenFailure(path, error) + "\n";
+  return Tr("没有发现此串口或被占用\n") + serial::DescribeOpenFailure(path, error) + "\n";
 }
 
 void ReportOpenFailure(const std::string& path, const Error& error) {
@@ -322,9 +323,9 @@ void ReportOpenFailure(const std::string& path, const Error& error) {
 
 void ReportWritten(ChipSession& session, const config::OutputFile& file) {
   if (file.viaLink) {
-    session.sink.AppendError("文件已写入: " + file.path + " -> " + file.target + "\n");
+    session.sink.AppendError(Tr("文件已写入: ") + file.path + " -> " + file.target + "\n");
   } else {
-    session.sink.AppendError("文件已写入: " + file.path + "\n");
+    session.sink.AppendError(Tr("文件已写入: ") + file.path + "\n");
   }
 }
 

@@ -13,6 +13,7 @@
 #include "program/verify.h"
 #include "text/gbk.h"
 #include "text/read_file.h"
+#include "text/translation.h"
 
 namespace corvel::cli {
 
@@ -89,7 +90,7 @@ program::DownloadChoice ImageChoice(const DownloadOptions& options) {
 
 bool NothingTicked(const program::DownloadChoice& choice) {
   if (!choice.NothingTicked()) return false;
-  std::fputs("请勾选下载类型!\n", stderr);
+  std::fputs(Tr("请勾选下载类型!\n"), stderr);
   return true;
 }
 

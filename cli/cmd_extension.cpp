@@ -13,6 +13,7 @@
 #include "cli/argument_text.h"
 #include "cli/chip_session.h"
 #include "cli/commands.h"
+#include "text/translation.h"
 #include "tools/extension_options.h"
 #include "tools/extension_ops.h"
 #include "tools/load_file.h"
@@ -44,7 +45,7 @@ bool CanAsk() { return isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1; 
 // The lock's question, on the terminal. Only an explicit yes locks.
 bool AskLock(bool yes) {
   if (yes) return true;
-  std::fprintf(stderr, "%s [y/N] ", tools::kLockQuestion);
+  std::fprintf(stderr, "%s [y/N] ", Tr(tools::kLockQuestion));
   std::fflush(stderr);
   char answer[16] = {};
   if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;

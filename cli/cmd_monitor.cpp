@@ -11,6 +11,7 @@
 #include "host/port_host.h"
 #include "link/link.h"
 #include "log/log.h"
+#include "text/translation.h"
 
 namespace corvel::cli {
 namespace {
@@ -60,7 +61,7 @@ int RunMonitor(const GlobalOptions& global, const MonitorOptions& options) {
   log.FlushReceivedText();
   host.ClosePort();
   if (host.PortLost()) {
-    std::fprintf(stderr, "串口已断开: %s: %s\n", path.c_str(), host.LostReason().c_str());
+    std::fprintf(stderr, Tr("串口已断开: %s: %s\n"), path.c_str(), host.LostReason().c_str());
     return kExitNoConnection;
   }
   return kExitOk;

@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text/translation.h"
+
 namespace corvel::cli {
 
 namespace {
@@ -103,10 +105,10 @@ class SigpipeHeld {
   bool wasPending_ = false;
 };
 
-std::string OutputName(const std::string& path) { return path == "-" ? kStdoutName : path; }
+std::string OutputName(const std::string& path) { return path == "-" ? Tr(kStdoutName) : path; }
 
 Error WriteError(const std::string& name, int error) {
-  return MakeError(ErrorKind::kIo, kCannotWrite + name + ": " + std::strerror(error));
+  return MakeError(ErrorKind::kIo, Tr(kCannotWrite) + name + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -134,7 +136,7 @@ Result<std::unique_ptr<JsonOutput>> JsonOutput::Open(const std::string& path, Mo
                            : error == ENOENT                 ? ErrorKind::kNotFound
                                                              : ErrorKind::kIo;
     const std::string name = OutputName(path);
-    return MakeError(kind, kCannotOpen + name + ": " + std::strerror(error));
+    return MakeError(kind, Tr(kCannotOpen) + name + ": " + std::strerror(error));
   }
   return output;
 }
@@ -159,7 +161,7 @@ void JsonOutput::Add(const RunRecord& record) {
       writeError_ = WriteError(OutputName(path_), errno);
     }
   } catch (const std::exception& error) {
-    writeError_ = MakeError(ErrorKind::kIo, kCannotWrite + OutputName(path_) + ": " + error.what());
+    writeError_ = MakeError(ErrorKind::kIo, Tr(kCannotWrite) + OutputName(path_) + ": " + error.what());
   }
 }
 
@@ -179,7 +181,7 @@ Result<void> JsonOutput::Finish() {
       const std::string text = Dump(document, 2) + "\n";
       if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) writeError_ = WriteError(name, errno);
     } catch (const std::exception& error) {
-      writeError_ = MakeError(ErrorKind::kIo, kCannotWrite + name + ": " + error.what());
+      writeError_ = MakeError(ErrorKind::kIo, Tr(kCannotWrite) + name + ": " + error.what());
     }
   }
   // A full disk often shows only when the buffer goes out.

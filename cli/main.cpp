@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "cli/argument_text.h"
 #include "cli/commands.h"
+#include "text/translation.h"
 
 namespace {
 
@@ -104,6 +106,23 @@ std::string CommandWord(const CLI::App& app, int argc, char** argv) {
   return "";
 }
 
+// --lang, else CORVEL_LANG, else Chinese. A wrong --lang is a usage error
+// (its check rejects it while parsing); a wrong CORVEL_LANG only warns, so a
+// stale environment does not stop a production line.
+void ChooseLanguage(const std::string& option) {
+  if (!option.empty()) {
+    corvel::text::SetLanguage(*corvel::text::ParseLanguage(option));
+    return;
+  }
+  const char* environment = std::getenv("CORVEL_LANG");
+  if (environment == nullptr || *environment == '\0') return;
+  if (const auto language = corvel::text::ParseLanguage(environment)) {
+    corvel::text::SetLanguage(*language);
+  } else {
+    std::fprintf(stderr, "corvel-dl: CORVEL_LANG=%s is neither zh nor en; using zh\n", environment);
+  }
+}
+
 int ReportUnknownCommand(const CLI::App& app, int argc, char** argv) {
   const std::string word = CommandWord(app, argc, argv);
   if (word.empty()) return -1;
@@ -153,6 +172,10 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_flag("--repeat", global.repeat,
                "A production station: after each chip, wait for the next one on every port, until Ctrl-C");
+  std::string language;
+  app.add_option("--lang", language, "Language of the messages: zh (the default) or en; also CORVEL_LANG")
+      ->check(CLI::IsMember({"zh", "en"}))
+      ->type_name("LANG");
 
   CommandRun run;
   SetupPortsCommand(app, global, run);
@@ -174,6 +197,7 @@ int main(int argc, char** argv) {
     // --help and --version end here too, successfully.
     return app.exit(error) == 0 ? kExitOk : kExitUsage;
   }
+  ChooseLanguage(language);
   for (const std::optional<std::string>& error :
        {ReadBaud(baudText, global.baud), ReadSyncTimeout(syncTimeoutText, global.syncTimeoutSeconds)}) {
     if (error) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string_view>
+#include "text/translation.h"
 
 namespace corvel::cli {
 
@@ -22,7 +23,7 @@ Result<std::vector<PortEntry>> ResolvePorts(const std::vector<std::string>& give
       continue;
     }
     const std::vector<std::string> matches = system.expand(value);
-    if (matches.empty()) return MakeError(ErrorKind::kBadInput, "没有与 " + value + " 匹配的串口");
+    if (matches.empty()) return MakeError(ErrorKind::kBadInput, Tr("没有与 ") + value + Tr(" 匹配的串口"));
     for (const std::string& path : matches) add(path);
   }
   return ports;

@@ -5,7 +5,7 @@
 _corvel_dl_commands="ports monitor info factory mac read-part read-access download verify dump
     erase-chip erase-user full-erase page-erase sector-erase read-flash write-flash read-reg write-reg
     otp-read otp-write otp-lock otp-erase"
-_corvel_dl_globals="-p --port --sim -b --baud --password --pkt --sync-timeout --json --repeat -h --help --version"
+_corvel_dl_globals="-p --port --sim -b --baud --password --pkt --sync-timeout --json --repeat --lang -h --help --version"
 
 _corvel_dl_command_options()
 {
@@ -53,6 +53,10 @@ _corvel_dl()
             _filedir
             return
             ;;
+        --lang)
+            COMPREPLY=($(compgen -W "zh en" -- "$cur"))
+            return
+            ;;
         -b | --baud | --speedup)
             COMPREPLY=($(compgen -W "115200 230400 460800 500000 921600 1000000 2000000" -- "$cur"))
             return
@@ -68,7 +72,7 @@ _corvel_dl()
     local i command="" positionals=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -p | --port | -b | --baud | --password | --sync-timeout | --json | --speedup | --part | --access | \
+            -p | --port | -b | --baud | --password | --sync-timeout | --json | --lang | --speedup | --part | --access | \
                 --app | --stack | --boot | --user | -o | --output | --duration)
                 ((i++))
                 ;;

@@ -1,6 +1,7 @@
 // POSIX: open with O_EXCL, fsync, rename. A Windows variant would use
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 #include "config/atomic_file.h"
+#include "text/translation.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -34,25 +35,25 @@ ErrorKind KindOf(int error) {
 }
 
 Error WriteError(const std::string& path, int error) {
-  return MakeError(KindOf(error), kCannotWrite + path + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + OsText(error));
 }
 
 Error FolderError(const std::string& path, const std::string& folder, int error) {
-  return MakeError(KindOf(error), kCannotWrite + path + ": " + kFolder + folder + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + Tr(kFolder) + folder + ": " + OsText(error));
 }
 
 Error Refused(const OutputFile& file, const std::string& path, const std::string& what) {
   std::string named = path;
-  if (file.viaLink) named += kLinkedTo + file.target + ")";
-  return MakeError(ErrorKind::kBadInput, kCannotWrite + named + ": " + what);
+  if (file.viaLink) named += Tr(kLinkedTo) + file.target + ")";
+  return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + named + ": " + what);
 }
 
 const char* WhatItIs(mode_t mode) {
-  if (S_ISDIR(mode)) return kIsFolder;
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return kIsDevice;
-  if (S_ISFIFO(mode)) return kIsFifo;
-  if (S_ISSOCK(mode)) return kIsSocket;
-  return kIsNotRegular;
+  if (S_ISDIR(mode)) return Tr(kIsFolder);
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return Tr(kIsDevice);
+  if (S_ISFIFO(mode)) return Tr(kIsFifo);
+  if (S_ISSOCK(mode)) return Tr(kIsSocket);
+  return Tr(kIsNotRegular);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -100,7 +101,7 @@ Result<OutputFile> CheckOutputFile(const std::string& path) {
       file.viaLink = true;
       std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
       if (!real) {
-        if (errno == ENOENT) return Refused(file, path, kIsDangling + LinkText(path));
+        if (errno == ENOENT) return Refused(file, path, Tr(kIsDangling) + LinkText(path));
         return WriteError(path, errno);
       }
       file.target = real.get();

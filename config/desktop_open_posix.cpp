@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "config/desktop_open.h"
+#include "text/translation.h"
 
 extern char** environ;
 
@@ -17,7 +18,7 @@ Result<void> OpenWithDesktop(const std::string& path) {
   pid_t pid = 0;
   const int error = posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ);
   if (error != 0) {
-    return MakeError(ErrorKind::kIo, "无法打开 " + path + ": xdg-open: " + std::strerror(error));
+    return MakeError(ErrorKind::kIo, Tr("无法打开 ") + path + ": xdg-open: " + std::strerror(error));
   }
   // Some openers stay until the editor closes: reap it on the side, so the
   // window is not held up and no zombie stays behind.

@@ -4,6 +4,7 @@
 
 #include "text/gbk.h"
 #include "text/hex_pairs.h"
+#include "text/translation.h"
 
 namespace corvel::config {
 namespace {
@@ -70,8 +71,8 @@ Result<std::string> FormatRecordFile(RecordKind kind, const uint8_t* recordBytes
   const bool partition = kind == RecordKind::kPartition;
   const size_t size = partition ? kPartitionRecordSize : kAccessRecordSize;
   if (n != size || recordBytes == nullptr) {
-    return MakeError(ErrorKind::kBadInput, "记录长度错误: " + std::to_string(n) + "字节, 应为" +
-                                               std::to_string(size) + "字节");
+    return MakeError(ErrorKind::kBadInput, Tr("记录长度错误: ") + std::to_string(n) + Tr("字节, 应为") +
+                                               std::to_string(size) + Tr("字节"));
   }
   auto header = text::Utf8ToGbk(partition ? kPartitionHeader : kAccessHeader);
   if (!header) return header.error();
@@ -104,11 +105,11 @@ Result<std::vector<uint8_t>> LoadRecordFile(std::string_view fileBytes, RecordKi
   const auto kept = text::CollectKeptCharacters(fileBytes, kMaxRecordFileCharacters);
   if (!kept) {
     return MakeError(ErrorKind::kBadInput,
-                     "文件超过" + std::to_string(kMaxRecordFileCharacters) + "个有效字符，未加载");
+                     Tr("文件超过") + std::to_string(kMaxRecordFileCharacters) + Tr("个有效字符，未加载"));
   }
   const bool partition = kind == RecordKind::kPartition;
   if (kept->find(partition ? kPartitionMarker : kAccessMarker) == std::string::npos) {
-    return MakeError(ErrorKind::kBadInput, std::string(kMarkerMissingLine));
+    return MakeError(ErrorKind::kBadInput, std::string(Tr(kMarkerMissingLine)));
   }
   std::string data = RemoveComments(*kept);
   if (partition) std::erase_if(data, [](char c) { return !IsHexDigit(c); });
@@ -116,7 +117,7 @@ Result<std::vector<uint8_t>> LoadRecordFile(std::string_view fileBytes, RecordKi
 }
 
 bool IsMarkerMissing(const Error& error) {
-  return error.kind == ErrorKind::kBadInput && error.text == kMarkerMissingLine;
+  return error.kind == ErrorKind::kBadInput && (error.text == kMarkerMissingLine || error.text == Tr(kMarkerMissingLine));
 }
 
 }  // namespace corvel::config

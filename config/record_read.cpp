@@ -1,6 +1,7 @@
 #include "config/record_read.h"
 
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::config {
 
@@ -14,7 +15,7 @@ ReadRecordResult ReadRecordToFile(link::Link& link, RecordKind kind, const std::
   const auto answer = link.Transact(link::cmd::kReadFlash, payload, sizeof payload, size);
   // A short answer is a failed read: its missing words were never sent.
   if (!answer || !answer->OkWith(size)) {
-    link.log().AppendLog("读取文件失败!");
+    link.log().AppendLog(Tr("读取文件失败!"));
     return ReadRecordResult::kChipFailed;
   }
   auto file = FormatRecordFile(kind, answer->data.data(), size);

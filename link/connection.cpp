@@ -9,6 +9,7 @@
 #include "base/bytes.h"
 
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::link {
 
@@ -57,7 +58,7 @@ HuntDiagnosis Diagnose(const HuntObservation& seen) {
 
 std::string Formatted(const char* format, uint32_t value) {
   char buffer[256];
-  std::snprintf(buffer, sizeof buffer, format, value);
+  std::snprintf(buffer, sizeof buffer, Tr(format), value);
   return buffer;
 }
 
@@ -73,7 +74,7 @@ void Connection::StartAttempt(uint32_t password, uint32_t portBaudRate, uint64_t
   link_.log().PauseFlush();
   connecting_ = true;
   link_.log().ClearLog();
-  link_.log().AppendLog("正在连接芯片,请执行复位.....");
+  link_.log().AppendLog(Tr("正在连接芯片,请执行复位....."));
   link_.EnterSyncHunt();
   SetStage(ConnectionStage::kBursting);
 
@@ -122,7 +123,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
     if (portBaudRate == 115200) rateClass_ = 0;
     if (portBaudRate == 230400) rateClass_ = 1;
     connectionState_ = answer->status;
-    link_.log().AppendLog("芯片连接成功!");
+    link_.log().AppendLog(Tr("芯片连接成功!"));
     SetStage(ConnectionStage::kConnected);
     const uint8_t zero = 0;
     (void)link_.Send(cmd::kAfterHandshake, &zero, 1);
@@ -130,7 +131,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
   }
 
   connectionState_ = kNotConnected;
-  link_.log().AppendLog("芯片连接失败!");
+  link_.log().AppendLog(Tr("芯片连接失败!"));
   link_.log().AppendHint(answer ? Formatted(kPasswordRefusedHint, password)
                                 : Formatted(kHandshakeUnansweredHint, portBaudRate));
   link_.SendDisconnect();
@@ -140,7 +141,7 @@ void Connection::Handshake(uint32_t password, uint32_t portBaudRate) {
 
 void Connection::Disconnect() {
   connecting_ = false;
-  link_.log().AppendLog("芯片断开连接!");
+  link_.log().AppendLog(Tr("芯片断开连接!"));
   connectionState_ = kNotConnected;
   // Text mode first, so the boot loader's answer arrives as console text.
   link_.BackToText();
@@ -150,7 +151,7 @@ void Connection::Disconnect() {
 
 void Connection::StopAttempt() {
   connecting_ = false;
-  link_.log().AppendLog("停止连接芯片!");
+  link_.log().AppendLog(Tr("停止连接芯片!"));
   BackToText();
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/utf8.h"
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::link {
 
@@ -48,12 +49,12 @@ Result<void> Link::Send(uint8_t code, const uint8_t* payload, uint16_t length, s
   rules_.maxPayload = maxData + 1;
   const size_t size = BuildFrame(code, payload, length, txBuffer_.data());
   if (size == 0) {
-    return MakeError(ErrorKind::kBadInput, "命令数据过长: " + std::to_string(length) + " 字节");
+    return MakeError(ErrorKind::kBadInput, Tr("命令数据过长: ") + std::to_string(length) + Tr(" 字节"));
   }
   lastSentCode_ = code;
   const bool queued = host_.QueueWrite(txBuffer_.data(), size);
   log_.EchoFrame("TX: ", txBuffer_.data(), size);
-  if (!queued) return MakeError(ErrorKind::kIo, "串口写入失败");
+  if (!queued) return MakeError(ErrorKind::kIo, Tr("串口写入失败"));
   return {};
 }
 

@@ -1,6 +1,7 @@
 #include "program/chip_erase.h"
 
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -11,15 +12,15 @@ constexpr size_t kPartitionRead = 256;
 }  // namespace
 
 bool EraseChip(link::Link& link) {
-  link.log().AppendLog("正在全片擦出flash...");
+  link.log().AppendLog(Tr("正在全片擦出flash..."));
   const uint8_t wholeChip = 0;
   const bool ok = link::Succeeded(link.Transact(link::cmd::kErase, &wholeChip, 1));
-  link.log().AppendLog(ok ? "擦出flash成功!" : "擦出flash失败!");
+  link.log().AppendLog(ok ? Tr("擦出flash成功!") : Tr("擦出flash失败!"));
   return ok;
 }
 
 bool EraseUserArea(link::Link& link) {
-  link.log().AppendLog("正在擦除user数据区域...");
+  link.log().AppendLog(Tr("正在擦除user数据区域..."));
   const uint8_t read[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x01};  // the chip's partition record: 256 bytes at 0
   const auto answer = link.Transact(link::cmd::kReadFlash, read, sizeof read, kPartitionRead);
   if (!answer || !answer->OkWith(kUserData1SizeOffset + 2)) return false;  // never act on bytes not sent
@@ -30,7 +31,7 @@ bool EraseUserArea(link::Link& link) {
                            record[kUserData1AddrOffset + 2], record[kUserData1AddrOffset + 3],
                            record[kUserData1SizeOffset],     record[kUserData1SizeOffset + 1]};
   const bool ok = link::Succeeded(link.Transact(link::cmd::kSectorErase, erase, sizeof erase));
-  link.log().AppendLog(ok ? "擦出flash成功" : "擦出falsh失败");
+  link.log().AppendLog(ok ? Tr("擦出flash成功") : Tr("擦出falsh失败"));
   return ok;
 }
 

@@ -8,6 +8,7 @@
 #include "link/command_codes.h"
 #include "text/gbk.h"
 #include "text/hex_pairs.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -57,10 +58,10 @@ bool ReadChipInfo(link::Link& link, ChipIdentity* identity) {
   ChipIdentity read;
   bool ok = true;
   auto answer = link.Transact(link::cmd::kReadOtp, kFactoryPageRead, sizeof kFactoryPageRead, kOtpPageSize);
-  link.log().AppendLog("芯片信息如下：");
+  link.log().AppendLog(Tr("芯片信息如下："));
   if (answer && answer->OkWith(kSerialOffset + 4)) {
     read.serial = ReadLe32(answer->data.data() + kSerialOffset);
-    link.log().AppendLog(Format("芯片序号 :0x%08X", *read.serial));
+    link.log().AppendLog(Format(Tr("芯片序号 :0x%08X"), *read.serial));
   } else {
     ok = false;
   }
@@ -69,7 +70,7 @@ bool ReadChipInfo(link::Link& link, ChipIdentity* identity) {
   answer = link.Transact(link::cmd::kChipId, &zero, 1);
   if (answer && answer->OkWith(4)) {
     read.chipId = ReadLe32(answer->data.data());
-    link.log().AppendLog(Format("芯片标识 :0x%08X", *read.chipId));
+    link.log().AppendLog(Format(Tr("芯片标识 :0x%08X"), *read.chipId));
   } else {
     ok = false;
   }
@@ -77,7 +78,7 @@ bool ReadChipInfo(link::Link& link, ChipIdentity* identity) {
   answer = link.Transact(link::cmd::kBootVersion, &zero, 1);
   if (answer && answer->OkWith(2)) {
     read.bootVersion = Format("V%d.%d", answer->data[0], answer->data[1]);
-    link.log().AppendLog("Boot版本 :" + *read.bootVersion);
+    link.log().AppendLog(Tr("Boot版本 :") + *read.bootVersion);
   } else {
     ok = false;
   }
@@ -113,7 +114,7 @@ bool ShowImageRecord(link::Link& link, ImageRecord record) {
   const std::string name = text::GbkToUtf8(raw);
 
   const RecordStrings& strings = StringsFor(record);
-  link.log().AppendLog(Format(valid == kValidFlag ? strings.valid : strings.invalid, valid));
+  link.log().AppendLog(Format(Tr(valid == kValidFlag ? strings.valid : strings.invalid), valid));
   link.log().AppendLog(Format(strings.crc, crc));
   link.log().AppendLog(Format(strings.size, size * 0.001));
   link.log().AppendLog(std::string(strings.name) + name);
@@ -126,10 +127,10 @@ bool ReadOtpDump(link::Link& link, uint32_t address, uint16_t count, uint8_t pag
   WriteLe32(payload + 3, address);
   const auto answer = link.Transact(link::cmd::kReadOtp, payload, sizeof payload, count);
   if (!answer || !answer->OkWith(count)) {
-    link.log().AppendLog("读取OTP失败!");
+    link.log().AppendLog(Tr("读取OTP失败!"));
     return false;
   }
-  link.log().AppendLog("出厂信息如下：");
+  link.log().AppendLog(Tr("出厂信息如下："));
   std::string line;
   const uint8_t* data = answer->data.data();
   for (uint32_t i = 1; i <= count; ++i) {
@@ -149,7 +150,7 @@ bool ReadMac(link::Link& link) {
   const auto answer = link.Transact(link::cmd::kReadOtp, payload, sizeof payload, 4);
   if (!answer || !answer->OkWith(4)) return false;
   const uint8_t* d = answer->data.data();
-  link.log().AppendLog(Format("蓝牙MAC：0x2B80%02X%02X%02X%02X", d[3], d[2], d[1], d[0]));
+  link.log().AppendLog(Format(Tr("蓝牙MAC：0x2B80%02X%02X%02X%02X"), d[3], d[2], d[1], d[0]));
   return true;
 }
 

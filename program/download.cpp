@@ -11,6 +11,7 @@
 #include "program/image_tag.h"
 #include "program/user_data_reader.h"
 #include "program/verify.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -49,18 +50,18 @@ Result<PreparedDownload> PrepareDownload(const DownloadChoice& choice) {
   prepared.speedUpRate = choice.speedUpRate;
   prepared.verify = choice.verify;
   if (choice.partition) {
-    if (choice.partitionRecord.empty()) return MakeError(ErrorKind::kBadInput, "分区文件未加载");
+    if (choice.partitionRecord.empty()) return MakeError(ErrorKind::kBadInput, Tr("分区文件未加载"));
     if (choice.partitionRecord.size() > kMaxPartitionRecord) {
-      return MakeError(ErrorKind::kBadInput, "分区文件过长: " + std::to_string(choice.partitionRecord.size()) +
-                                                 " 字节 (最多 " + std::to_string(kMaxPartitionRecord) + ")");
+      return MakeError(ErrorKind::kBadInput, Tr("分区文件过长: ") + std::to_string(choice.partitionRecord.size()) +
+                                                 Tr(" 字节 (最多 ") + std::to_string(kMaxPartitionRecord) + ")");
     }
     prepared.partitionRecord = choice.partitionRecord;
   }
   if (choice.access) {
-    if (choice.accessRecord.empty()) return MakeError(ErrorKind::kBadInput, "控制文件未加载");
+    if (choice.accessRecord.empty()) return MakeError(ErrorKind::kBadInput, Tr("控制文件未加载"));
     if (choice.accessRecord.size() > kMaxAccessRecord) {
-      return MakeError(ErrorKind::kBadInput, "控制文件过长: " + std::to_string(choice.accessRecord.size()) +
-                                                 " 字节 (最多 " + std::to_string(kMaxAccessRecord) + ")");
+      return MakeError(ErrorKind::kBadInput, Tr("控制文件过长: ") + std::to_string(choice.accessRecord.size()) +
+                                                 Tr(" 字节 (最多 ") + std::to_string(kMaxAccessRecord) + ")");
     }
     prepared.accessRecord = choice.accessRecord;
   }
@@ -96,7 +97,7 @@ void Download::Abort() {
   control_.aborted = true;
   if (verifier_ != nullptr) verifier_->Abort();
   SetRunning(false);
-  link_.log().AppendLog("手动中断下载!");
+  link_.log().AppendLog(Tr("手动中断下载!"));
 }
 
 DownloadResult Download::Run(const PreparedDownload& prepared, const ProgressFn& progress) {
@@ -153,7 +154,7 @@ StepStatus Download::Timed(const char* name, const PreparedImage* image, Step st
 }
 
 StepStatus Download::WriteImage(const PreparedImage& image, const ProgressFn& progress) {
-  link_.log().AppendLog(image.logLine);
+  link_.log().AppendLog(Tr(image.logLine));
   switch (TransferImage(link_, control_, image.data.data(), static_cast<uint32_t>(image.data.size()), image.tag,
                         image.type, progress)) {
     case TransferResult::kOk: return StepStatus::kOk;
@@ -170,9 +171,9 @@ StepStatus Download::SwitchRate(uint32_t rate) {
   if (!link::Succeeded(answer)) {
     char hint[128];
     if (answer) {
-      std::snprintf(hint, sizeof hint, kSpeedUpRefusedHint, rate, unsigned{answer->status});
+      std::snprintf(hint, sizeof hint, Tr(kSpeedUpRefusedHint), rate, unsigned{answer->status});
     } else {
-      std::snprintf(hint, sizeof hint, kSpeedUpUnansweredHint, rate);
+      std::snprintf(hint, sizeof hint, Tr(kSpeedUpUnansweredHint), rate);
     }
     link_.log().AppendHint(hint);
     return AnswerStatus(answer);
@@ -186,7 +187,7 @@ StepStatus Download::SwitchRate(uint32_t rate) {
   (void)host.DrainOutput(kRateDrainLimitMicros);
   auto changed = host.SetBaudRate(lineRate);
   if (!changed) {
-    link_.log().AppendLog("无法切换到波特率" + std::to_string(lineRate) + ": " + changed.error().text);
+    link_.log().AppendLog(Tr("无法切换到波特率") + std::to_string(lineRate) + ": " + changed.error().text);
     return StepStatus::kPort;
   }
   // The boot loader answers before it reconfigures its UART: give it time,
@@ -198,8 +199,8 @@ StepStatus Download::SwitchRate(uint32_t rate) {
 }
 
 StepStatus Download::WritePartition(const std::vector<uint8_t>& record) {
-  link_.log().AppendLog("正在写入分区信息...");
-  link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
+  link_.log().AppendLog(Tr("正在写入分区信息..."));
+  link_.log().AppendLog(Tr("文本大小：") + std::to_string(record.size()) + "Byte");
   const uint8_t erase[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};  // 4 KiB from address 0
   StepStatus status = AnswerStatus(link_.Transact(link::cmd::kSectorErase, erase, sizeof erase));
   if (status == StepStatus::kOk) {
@@ -209,18 +210,18 @@ StepStatus Download::WritePartition(const std::vector<uint8_t>& record) {
     payload.insert(payload.end(), record.begin(), record.end());
     status = AnswerStatus(link_.Transact(link::cmd::kWriteFlash, payload.data(), static_cast<uint16_t>(payload.size())));
   }
-  link_.log().AppendLog(status == StepStatus::kOk ? "分区信息写入成功!" : "分区信息写入失败!");
+  link_.log().AppendLog(status == StepStatus::kOk ? Tr("分区信息写入成功!") : Tr("分区信息写入失败!"));
   return status;
 }
 
 StepStatus Download::WriteAccess(const std::vector<uint8_t>& record) {
-  link_.log().AppendLog("正在写入控制访问信息...");
-  link_.log().AppendLog("文本大小：" + std::to_string(record.size()) + "Byte");
+  link_.log().AppendLog(Tr("正在写入控制访问信息..."));
+  link_.log().AppendLog(Tr("文本大小：") + std::to_string(record.size()) + "Byte");
   std::vector<uint8_t> payload = {static_cast<uint8_t>(record.size())};
   payload.insert(payload.end(), record.begin(), record.end());
   const StepStatus status =
       AnswerStatus(link_.Transact(link::cmd::kWriteAccess, payload.data(), static_cast<uint16_t>(payload.size())));
-  link_.log().AppendLog(status == StepStatus::kOk ? "控制访问信息写入成功!" : "控制访问信息写入失败!");
+  link_.log().AppendLog(status == StepStatus::kOk ? Tr("控制访问信息写入成功!") : Tr("控制访问信息写入失败!"));
   return status;
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -68,18 +69,18 @@ FlashReadResult FlashReader::ReadInto(uint32_t address, uint64_t length, std::ve
 
 void LogReadFailure(log::Log& log, uint32_t address) {
   char line[64];
-  std::snprintf(line, sizeof line, kReadFailedLine, static_cast<unsigned>(address));
+  std::snprintf(line, sizeof line, Tr(kReadFailedLine), static_cast<unsigned>(address));
   log.AppendLog(line);
 }
 
 FlashReadResult DumpFlash(FlashReader& reader, log::Log& log, uint32_t address, uint64_t length,
                           std::vector<uint8_t>& out, const ProgressFn& progress) {
   char line[96];
-  std::snprintf(line, sizeof line, kReadingLine, static_cast<unsigned>(address), length);
+  std::snprintf(line, sizeof line, Tr(kReadingLine), static_cast<unsigned>(address), length);
   log.AppendLog(line);
   const FlashReadResult result = reader.ReadInto(address, length, out, progress);
   switch (result.status) {
-    case FlashReadStatus::kOk: log.AppendLog(kReadDoneLine); break;
+    case FlashReadStatus::kOk: log.AppendLog(Tr(kReadDoneLine)); break;
     case FlashReadStatus::kRefused:
     case FlashReadStatus::kNoAnswer: LogReadFailure(log, result.address); break;
     case FlashReadStatus::kInterrupted:

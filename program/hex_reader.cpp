@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "text/read_file.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 namespace {
@@ -47,7 +48,7 @@ struct DataRecord {
 };
 
 Error LineError(size_t line, std::string_view what) {
-  return MakeError(ErrorKind::kBadInput, "第" + std::to_string(line) + "行: " + std::string(what));
+  return MakeError(ErrorKind::kBadInput, Tr("第") + std::to_string(line) + Tr("行: ") + std::string(what));
 }
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
@@ -82,16 +83,16 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
     i = end;
 
     for (const char digit : body) {
-      if (HexValue(digit) == kNotHex) return LineError(line, "非法字符");
+      if (HexValue(digit) == kNotHex) return LineError(line, Tr("非法字符"));
     }
-    if (body.size() < 10) return LineError(line, "记录不完整");
+    if (body.size() < 10) return LineError(line, Tr("记录不完整"));
     const uint8_t count = ByteAt(body, 0);
     const size_t recordDigits = 10 + 2 * size_t{count};
-    if (body.size() < recordDigits) return LineError(line, "记录不完整");
-    if (body.size() > recordDigits) return LineError(line, "记录长度与字节数不符");
+    if (body.size() < recordDigits) return LineError(line, Tr("记录不完整"));
+    if (body.size() > recordDigits) return LineError(line, Tr("记录长度与字节数不符"));
     uint8_t sum = 0;
     for (size_t k = 0; k < recordDigits; k += 2) sum = static_cast<uint8_t>(sum + ByteAt(body, k));
-    if (sum != 0) return LineError(line, "校验和错误");
+    if (sum != 0) return LineError(line, Tr("校验和错误"));
 
     const uint32_t offset = uint32_t{ByteAt(body, 2)} << 8 | ByteAt(body, 4);
     switch (ByteAt(body, 6)) {
@@ -100,7 +101,7 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
         const uint64_t address = base + offset;
         lowest = std::min(lowest, address);
         highestEnd = std::max(highestEnd, address + count);
-        if (highestEnd - lowest > kMaxImageSpan) return LineError(line, "数据地址跨度超过1MB");
+        if (highestEnd - lowest > kMaxImageSpan) return LineError(line, Tr("数据地址跨度超过1MB"));
         records.push_back(DataRecord{address, bodyPos + 8, count, line});
         total += count;
         break;
@@ -110,7 +111,7 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
         break;
       case kExtendedSegmentAddress:
       case kExtendedLinearAddress: {
-        if (count != 2) return LineError(line, "地址记录长度错误");
+        if (count != 2) return LineError(line, Tr("地址记录长度错误"));
         const uint64_t value = uint32_t{ByteAt(body, 8)} << 8 | ByteAt(body, 10);
         base = ByteAt(body, 6) == kExtendedSegmentAddress ? value << 4 : value << 16;
         break;
@@ -119,7 +120,7 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
       case kStartLinearAddress:
         break;  // an entry point: the boot loader decides where an image starts
       default:
-        return LineError(line, "未知的记录类型");
+        return LineError(line, Tr("未知的记录类型"));
     }
     // More data than the span can hold means records overlap; stop collecting
     // and let the check below name them.
@@ -138,10 +139,10 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
     if (after.address < before.address + before.count) {
       const size_t first = std::min(before.line, after.line);
       const size_t second = std::max(before.line, after.line);
-      return LineError(second, "与第" + std::to_string(first) + "行的数据重叠");
+      return LineError(second, Tr("与第") + std::to_string(first) + Tr("行的数据重叠"));
     }
   }
-  if (!ended) return MakeError(ErrorKind::kBadInput, "缺少文件结束记录");
+  if (!ended) return MakeError(ErrorKind::kBadInput, Tr("缺少文件结束记录"));
 
   ImageBuffer image;
   if (records.empty()) return image;
@@ -156,7 +157,7 @@ Result<ImageBuffer> ReadHexImage(std::string_view text) {
 Result<ImageBuffer> ReadHexImageFile(const std::string& path) {
   auto image = text::ParseFile(path, ReadHexImage);
   // Downloading nothing would still erase the region the image goes to.
-  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + ": 没有数据记录");
+  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + Tr(": 没有数据记录"));
   return image;
 }
 

@@ -8,6 +8,7 @@
 #include "base/bytes.h"
 #include "link/command_codes.h"
 #include "link/crc16.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -36,33 +37,33 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
   WriteLe16(request + 5, crc);
   std::copy(tag.begin(), tag.end(), request + 7);
 
-  log.AppendLog("传输文件大小：" + std::to_string(length) + "Byte");
-  log.AppendLog("正在擦出flash...");
+  log.AppendLog(Tr("传输文件大小：") + std::to_string(length) + "Byte");
+  log.AppendLog(Tr("正在擦出flash..."));
   switch (link::StatusOf(link.Transact(link::cmd::kErase, &typeByte, 1))) {
     case kStatusEraseFailed:
-      log.AppendLog("擦除失败!");
+      log.AppendLog(Tr("擦除失败!"));
       return TransferResult::kFailed;
     case kStatusPartitionInvalid:
-      log.AppendLog("分区信息无效!");
+      log.AppendLog(Tr("分区信息无效!"));
       return TransferResult::kFailed;
     case 0:
-      log.AppendLog("falsh擦除完成!");
+      log.AppendLog(Tr("falsh擦除完成!"));
       break;
     default:  // no answer, or a status with no meaning here: go on
       break;
   }
   if (control.aborted) return TransferResult::kAborted;
 
-  log.AppendLog("正在请求传输...");
+  log.AppendLog(Tr("正在请求传输..."));
   switch (link::StatusOf(link.Transact(link::cmd::kRequestTransfer, request, sizeof request))) {
     case kStatusPartitionInvalid:
-      log.AppendLog("分区信息无效!");
+      log.AppendLog(Tr("分区信息无效!"));
       return TransferResult::kFailed;
     case kStatusTooLarge:
-      log.AppendLog("传输文件大小超出配置的flash大小，请重新划分分区参数");
+      log.AppendLog(Tr("传输文件大小超出配置的flash大小，请重新划分分区参数"));
       return TransferResult::kFailed;
     case 0:
-      log.AppendLog("请求传输成功正在下载...");
+      log.AppendLog(Tr("请求传输成功正在下载..."));
       break;
     default:
       break;
@@ -93,16 +94,16 @@ TransferResult TransferImage(link::Link& link, TransferControl& control, const u
     const std::optional<link::Response> answer = link.Await(link::kBlockTimeoutSeconds);
     if (!link::Succeeded(answer)) {
       control.unanswered = !answer;
-      log.AppendLog("编程失败!");
+      log.AppendLog(Tr("编程失败!"));
       return TransferResult::kFailed;
     }
   }
   if (control.aborted) return TransferResult::kAborted;
 
-  log.AppendLog("文件传输结束:编程成功!");
+  log.AppendLog(Tr("文件传输结束:编程成功!"));
   const double seconds = static_cast<double>((link.host().NowMicros() - startMicros) / 1000) * 0.001;
   char elapsed[48];
-  std::snprintf(elapsed, sizeof elapsed, "下载耗时:%0.4fs", seconds);
+  std::snprintf(elapsed, sizeof elapsed, Tr("下载耗时:%0.4fs"), seconds);
   log.AppendLog(elapsed);
   return TransferResult::kOk;
 }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "text/read_file.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -15,7 +16,7 @@ Result<ImageBuffer> ReadUserDataImage(std::string_view fileText) {
 Result<ImageBuffer> ReadUserDataImageFile(const std::string& path) {
   auto image = text::ParseFile(path, ReadUserDataImage);
   // Downloading nothing would still erase the user data area.
-  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + ": 没有用户数据");
+  if (image && image->data.empty()) return MakeError(ErrorKind::kBadInput, path + Tr(": 没有用户数据"));
   return image;
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "link/command_codes.h"
+#include "text/translation.h"
 
 namespace corvel::program {
 
@@ -32,13 +33,13 @@ constexpr size_t kSizeAfterAddr = 4;
 
 const char* VerifyingLine(ImageType type) {
   switch (type) {
-    case ImageType::kApplication: return kVerifyingAppLine;
-    case ImageType::kStack: return kVerifyingStackLine;
-    case ImageType::kBoot: return kVerifyingBootLine;
+    case ImageType::kApplication: return Tr(kVerifyingAppLine);
+    case ImageType::kStack: return Tr(kVerifyingStackLine);
+    case ImageType::kBoot: return Tr(kVerifyingBootLine);
     case ImageType::kUserData:
     case ImageType::kWholeChip: break;
   }
-  return kVerifyingUserLine;
+  return Tr(kVerifyingUserLine);
 }
 
 StepStatus ReadFailure(FlashReadStatus status) {
@@ -76,7 +77,7 @@ StepStatus Verifier::ReadPartition() {
   const uint8_t request[] = {0x00, 0x00, 0x00, 0x00, kPartitionRecordSize, 0x00};  // address 0, then the length
   const auto answer = link_.Transact(link::cmd::kReadFlash, request, sizeof request, kPartitionRecordSize);
   if (!answer || !answer->OkWith(kPartitionRecordSize)) {
-    link_.log().AppendLog(kPartitionReadFailedLine);
+    link_.log().AppendLog(Tr(kPartitionReadFailedLine));
     return answer ? StepStatus::kChipRefused : StepStatus::kNoAnswer;
   }
   partition_.emplace();
@@ -91,13 +92,13 @@ StepStatus Verifier::Verify(const PreparedImage& image, const ProgressFn& progre
   if (const StepStatus read = ReadPartition(); read != StepStatus::kOk) return read;
   const std::optional<FlashRegion> region = RegionOf(partition_->data(), image.type);
   if (!region) {
-    log.AppendLog(kPartitionInvalidLine);
+    log.AppendLog(Tr(kPartitionInvalidLine));
     return StepStatus::kChipRefused;
   }
   const auto length = static_cast<uint32_t>(image.data.size());
   char line[128];
   if (length > region->size) {
-    std::snprintf(line, sizeof line, kTooLongLine, static_cast<unsigned>(length), static_cast<unsigned>(region->size));
+    std::snprintf(line, sizeof line, Tr(kTooLongLine), static_cast<unsigned>(length), static_cast<unsigned>(region->size));
     log.AppendLog(line);
     return StepStatus::kChipRefused;
   }
@@ -120,10 +121,10 @@ StepStatus Verifier::Verify(const PreparedImage& image, const ProgressFn& progre
       progress);
   switch (read.status) {
     case FlashReadStatus::kOk:
-      log.AppendLog(kMatchLine);
+      log.AppendLog(Tr(kMatchLine));
       return StepStatus::kOk;
     case FlashReadStatus::kStopped:
-      std::snprintf(line, sizeof line, kMismatchLine, static_cast<unsigned>(differsAt), unsigned{chipByte},
+      std::snprintf(line, sizeof line, Tr(kMismatchLine), static_cast<unsigned>(differsAt), unsigned{chipByte},
                     unsigned{file[differsAt - region->address]});
       log.AppendLog(line);
       return StepStatus::kMismatch;

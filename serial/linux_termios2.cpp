@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include "text/translation.h"
 
 namespace corvel::serial {
 namespace {
@@ -40,8 +41,8 @@ bool RateAccepted(uint32_t asked, uint32_t reported) {
 }
 
 std::string RateRefusedText(uint32_t asked, uint32_t reported) {
-  return "请求的速率 " + std::to_string(asked) + " 与设备报告的速率 " + std::to_string(reported) +
-         " 相差超过 2%";
+  return Tr("请求的速率 ") + std::to_string(asked) + Tr(" 与设备报告的速率 ") + std::to_string(reported) +
+         Tr(" 相差超过 2%");
 }
 
 bool MakeRawLine(LineFlags& flags, char parity, int dataBits, int stopBits) {

@@ -20,6 +20,7 @@
 
 #include "serial/open_failure.h"
 #include "serial/port_list.h"
+#include "text/translation.h"
 
 namespace corvel::serial {
 namespace {
@@ -46,7 +47,8 @@ constexpr std::string_view kNotSerial = "{} 不是串口";
 constexpr std::string_view kIo = "打开串口 {} 出错: {}";
 }  // namespace says
 
-std::string Fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
+std::string Fill(std::string_view chinese, std::initializer_list<std::string_view> values) {
+  const std::string_view pattern = Tr(chinese);
   std::string out;
   auto value = values.begin();
   for (size_t at = 0;;) {
@@ -249,7 +251,7 @@ std::string DescribeOpenFailure(const std::string& path, const Error& error, con
     case ErrorKind::kBusy: {
       const std::vector<std::string> holders = Holders(path, roots.proc);
       if (holders.empty()) return Fill(says::kHeldByAnother, {path});
-      return Fill(says::kHeldBy, {path, Join(holders, says::kHolderSeparator)});
+      return Fill(says::kHeldBy, {path, Join(holders, Tr(says::kHolderSeparator))});
     }
     case ErrorKind::kNotFound: {
       const std::vector<std::string> ports = ListPorts(roots.sys, roots.dev);

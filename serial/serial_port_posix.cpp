@@ -22,6 +22,7 @@
 #include "serial/latency_timer.h"
 #include "serial/linux_termios2.h"
 #include "serial/port_backend.h"
+#include "text/translation.h"
 
 namespace corvel::serial {
 namespace {
@@ -150,7 +151,7 @@ class PosixBackend final : public PortBackend {
     if (fds[2].revents & POLLIN) Reset(wakeFd_);
     const short port = fds[1].revents;
     result.readable = (port & POLLIN) != 0;
-    if (port & (POLLHUP | POLLERR | POLLNVAL)) result.lost = (port & POLLHUP) ? "设备已挂断" : "设备报告错误";
+    if (port & (POLLHUP | POLLERR | POLLNVAL)) result.lost = (port & POLLHUP) ? Tr("设备已挂断") : Tr("设备报告错误");
     return result;
   }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "text/gbk.h"
+#include "text/translation.h"
 
 namespace corvel::text {
 namespace {
@@ -110,9 +111,9 @@ void ReplaceInto(Converter& converter, std::string_view utf8, std::string& out) 
 
 Result<std::string> Utf8ToGbk(std::string_view utf8) {
   Converter converter("GBK", "UTF-8");
-  if (!converter.ok()) return MakeError(ErrorKind::kIo, "系统不支持GBK编码");
+  if (!converter.ok()) return MakeError(ErrorKind::kIo, Tr("系统不支持GBK编码"));
   if (FindTagCharacter(utf8) != std::string_view::npos) {
-    return MakeError(ErrorKind::kBadInput, "文本含有GBK无法表示的字符");
+    return MakeError(ErrorKind::kBadInput, Tr("文本含有GBK无法表示的字符"));
   }
   std::string out;
   out.reserve(utf8.size());
@@ -120,11 +121,11 @@ Result<std::string> Utf8ToGbk(std::string_view utf8) {
     case Converter::Stop::kDone:
       return out;
     case Converter::Stop::kBadSequence:
-      return MakeError(ErrorKind::kBadInput, "文本含有GBK无法表示的字符");
+      return MakeError(ErrorKind::kBadInput, Tr("文本含有GBK无法表示的字符"));
     case Converter::Stop::kFailed:
       break;
   }
-  return MakeError(ErrorKind::kIo, "GBK编码转换失败");
+  return MakeError(ErrorKind::kIo, Tr("GBK编码转换失败"));
 }
 
 std::string Utf8ToGbkReplacing(std::string_view utf8) {

@@ -1,4 +1,5 @@
 #include "text/hex_pairs.h"
+#include "text/translation.h"
 
 #include "text/number_text.h"
 
@@ -35,7 +36,7 @@ void AppendHexBytes(std::string& line, const uint8_t* bytes, size_t count) {
 
 Result<std::vector<uint8_t>> ParseHexPairFile(std::string_view fileText, const HexPairFileLimit& limit) {
   auto kept = CollectKeptCharacters(fileText, limit.maxCharacters);
-  if (!kept) return MakeError(ErrorKind::kBadInput, limit.tooLong);
+  if (!kept) return MakeError(ErrorKind::kBadInput, Tr(limit.tooLong));
   return DecodeHexPairs(*kept);
 }
 

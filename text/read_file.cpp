@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include "text/translation.h"
 
 namespace corvel::text {
 namespace {
@@ -16,20 +17,20 @@ constexpr const char* kNoWriter = "管道没有写入端";
 
 Error FileError(const std::string& path, int error) {
   const ErrorKind kind = (error == EACCES || error == EPERM) ? ErrorKind::kPermission : ErrorKind::kIo;
-  return MakeError(kind, "无法读取文件 " + path + ": " + std::generic_category().message(error));
+  return MakeError(kind, Tr("无法读取文件 ") + path + ": " + std::generic_category().message(error));
 }
 
 Error Refusal(const std::string& path, const char* reason) {
-  return MakeError(ErrorKind::kBadInput, "无法读取文件 " + path + ": " + reason);
+  return MakeError(ErrorKind::kBadInput, Tr("无法读取文件 ") + path + ": " + reason);
 }
 
-Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, "文件过大 " + path); }
+Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, Tr("文件过大 ") + path); }
 
 // What may be read as an input: a folder is told as before, a device, a
 // socket or anything else is no file to read.
 Result<void> CheckType(const std::string& path, mode_t mode) {
   if (S_ISDIR(mode)) return FileError(path, EISDIR);
-  if (!S_ISREG(mode) && !S_ISFIFO(mode)) return Refusal(path, kNotAFile);
+  if (!S_ISREG(mode) && !S_ISFIFO(mode)) return Refusal(path, Tr(kNotAFile));
   return {};
 }
 
@@ -79,7 +80,7 @@ Result<std::string> ReadFile(const std::string& path, size_t maxBytes) {
     const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && !(firstPipeRead && errno == EAGAIN)) return FileError(path, errno);
-    if (got == 0 && firstPipeRead) return Refusal(path, kNoWriter);
+    if (got == 0 && firstPipeRead) return Refusal(path, Tr(kNoWriter));
     if (got == 0) break;
     if (firstPipeRead) {
       firstPipeRead = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/extension_ops.h"
+#include "text/translation.h"
 
 namespace corvel::tools::detail {
 
@@ -39,7 +40,7 @@ class ExtensionContext {
   // Logs the held lines (a check-only run that ends without sending).
   void Flush();
 
-  std::string AddressLine() const { return "地址：0x" + addressText; }
+  std::string AddressLine() const { return Tr("地址：0x") + addressText; }
 
  private:
   log::Log& log_;

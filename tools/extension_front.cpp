@@ -6,6 +6,7 @@
 #include "text/hex_pairs.h"
 #include "text/number_text.h"
 #include "tools/extension_context.h"
+#include "text/translation.h"
 
 namespace corvel::tools {
 namespace detail {
@@ -46,10 +47,10 @@ bool ExtensionContext::Confirmed() {
   return confirm_();
 }
 
-std::string SizeLine(const std::string& sizeText) { return "大小：" + sizeText + "Byte"; }
+std::string SizeLine(const std::string& sizeText) { return Tr("大小：") + sizeText + "Byte"; }
 
 std::string DumpLine(const uint8_t* data, size_t count) {
-  std::string line = "读取到的内容：";
+  std::string line = Tr("读取到的内容：");
   line.reserve(line.size() + count * 3);
   text::AppendHexBytes(line, data, count);
   return line;

@@ -7,6 +7,7 @@
 #include "base/bytes.h"
 #include "link/command_codes.h"
 #include "tools/extension_context.h"
+#include "text/translation.h"
 
 namespace corvel::tools::detail {
 namespace {
@@ -43,42 +44,42 @@ ExtensionOutcome EraseBlocks(ExtensionContext& c, uint32_t blockSize, uint8_t co
   uint8_t payload[kAddressLengthPayload];
   PutAddressLength(payload, c.address, c.length);
   const bool ok = link::Succeeded(c.link().Transact(code, payload, sizeof payload));
-  c.Line(ok ? "擦出flash成功" : "擦出falsh失败");
+  c.Line(ok ? Tr("擦出flash成功") : Tr("擦出falsh失败"));
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
 
 }  // namespace
 
 ExtensionOutcome FullErase(ExtensionContext& c) {
-  c.Line("正在全片擦出flash...");
+  c.Line(Tr("正在全片擦出flash..."));
   if (c.CheckOnly()) return c.Passed();
 
   const uint32_t t0 = TickMillis(c.link());
   const uint8_t wholeChip = 0;
   if (!link::Succeeded(c.link().Transact(link::cmd::kErase, &wholeChip, 1))) return ExtensionOutcome::kFailed;
-  c.Line("擦出flash完成!");
+  c.Line(Tr("擦出flash完成!"));
   // The time covers the exchange and the completion line, as a 32-bit tick
   // difference (right across its wrap).
   const uint32_t elapsed = TickMillis(c.link()) - t0;
   char line[48];
-  std::snprintf(line, sizeof line, "擦出耗时:%0.4fs", elapsed * 0.001);
+  std::snprintf(line, sizeof line, Tr("擦出耗时:%0.4fs"), elapsed * 0.001);
   c.Line(line);
   return ExtensionOutcome::kDone;
 }
 
 ExtensionOutcome PageErase(ExtensionContext& c) {
-  return EraseBlocks(c, kPageSize, link::cmd::kPageErase, "长度参数非法，请输入256的整数倍且大于256!",
-                     "长度参数非法，最大为65280!", "页擦出FLASH!");
+  return EraseBlocks(c, kPageSize, link::cmd::kPageErase, Tr("长度参数非法，请输入256的整数倍且大于256!"),
+                     Tr("长度参数非法，最大为65280!"), Tr("页擦出FLASH!"));
 }
 
 ExtensionOutcome SectorErase(ExtensionContext& c) {
-  return EraseBlocks(c, kSectorSize, link::cmd::kSectorErase, "长度参数非法，请输入4096的整数倍且大于4096!",
-                     "长度参数非法，最大为61440!", "块擦出FLASH!");
+  return EraseBlocks(c, kSectorSize, link::cmd::kSectorErase, Tr("长度参数非法，请输入4096的整数倍且大于4096!"),
+                     Tr("长度参数非法，最大为61440!"), Tr("块擦出FLASH!"));
 }
 
 ExtensionOutcome ReadFlash(ExtensionContext& c) {
-  if (c.length < 1 || c.length > kMaxFlashTransfer) return c.Refuse("长度参数非法，请在1-256输入!");
-  c.Line("读取FLASH!");
+  if (c.length < 1 || c.length > kMaxFlashTransfer) return c.Refuse(Tr("长度参数非法，请在1-256输入!"));
+  c.Line(Tr("读取FLASH!"));
   c.Line(c.AddressLine());
   c.Line(SizeLine(c.inputs.lengthText));
   if (c.CheckOnly()) return c.Passed();
@@ -88,7 +89,7 @@ ExtensionOutcome ReadFlash(ExtensionContext& c) {
   const auto answer = c.link().Transact(link::cmd::kReadFlash, payload, sizeof payload, c.length);
   // A short answer is a failure: the rest was never sent.
   if (!answer || !answer->OkWith(c.length)) {
-    c.Line("读取失败!");
+    c.Line(Tr("读取失败!"));
     return ExtensionOutcome::kFailed;
   }
   c.Line(DumpLine(answer->data.data(), c.length));
@@ -97,11 +98,11 @@ ExtensionOutcome ReadFlash(ExtensionContext& c) {
 
 ExtensionOutcome WriteFlash(ExtensionContext& c) {
   // The length edit is not read: the loaded count alone says how much goes out.
-  if (!c.inputs.loaded) return c.Refuse("选择要写入的文件");
+  if (!c.inputs.loaded) return c.Refuse(Tr("选择要写入的文件"));
   const auto& bytes = c.inputs.loaded->bytes;
-  if (bytes.empty() || bytes.size() > kMaxFlashTransfer) return c.Refuse("长度参数非法，请在1-256输入!");
+  if (bytes.empty() || bytes.size() > kMaxFlashTransfer) return c.Refuse(Tr("长度参数非法，请在1-256输入!"));
   const std::string count = std::to_string(bytes.size());
-  c.Line("写入FLASH!");
+  c.Line(Tr("写入FLASH!"));
   c.Line(c.AddressLine());
   c.Line(SizeLine(count));
   if (c.CheckOnly()) return c.Passed();
@@ -112,12 +113,12 @@ ExtensionOutcome WriteFlash(ExtensionContext& c) {
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kAddressLengthPayload);
   const auto length = static_cast<uint16_t>(kAddressLengthPayload + bytes.size());
   const bool ok = link::Succeeded(c.link().Transact(link::cmd::kWriteFlash, payload.data(), length));
-  c.Line(ok ? "写入flash成功" : "写入falsh失败");
+  c.Line(ok ? Tr("写入flash成功") : Tr("写入falsh失败"));
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
 
 ExtensionOutcome ReadRegister(ExtensionContext& c) {
-  c.Line("读取寄存器!");
+  c.Line(Tr("读取寄存器!"));
   c.Line(c.AddressLine());
   if (c.CheckOnly()) return c.Passed();
 
@@ -134,9 +135,9 @@ ExtensionOutcome ReadRegister(ExtensionContext& c) {
 }
 
 ExtensionOutcome WriteRegister(ExtensionContext& c) {
-  c.Line("写入寄存器!");
+  c.Line(Tr("写入寄存器!"));
   c.Line(c.AddressLine());
-  c.Line("值: " + c.dataText);
+  c.Line(Tr("值: ") + c.dataText);
   if (c.CheckOnly()) return c.Passed();
 
   uint8_t payload[8];
@@ -145,7 +146,7 @@ ExtensionOutcome WriteRegister(ExtensionContext& c) {
   if (!link::Succeeded(c.link().Transact(link::cmd::kWriteRegister, payload, sizeof payload))) {
     return ExtensionOutcome::kFailed;
   }
-  c.Line("写入成功!");
+  c.Line(Tr("写入成功!"));
   return ExtensionOutcome::kDone;
 }
 

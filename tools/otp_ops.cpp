@@ -8,6 +8,7 @@
 #include "base/bytes.h"
 #include "link/command_codes.h"
 #include "tools/extension_context.h"
+#include "text/translation.h"
 
 namespace corvel::tools::detail {
 namespace {
@@ -44,15 +45,15 @@ ExtensionOutcome SendPageCommand(ExtensionContext& c, uint8_t code, uint8_t page
 }  // namespace
 
 ExtensionOutcome ReadOtp(ExtensionContext& c) {
-  if (c.address > kMaxOtpAddress) return c.Refuse("OTP地址超出范围!");
-  c.Line("读取OTP!");
+  if (c.address > kMaxOtpAddress) return c.Refuse(Tr("OTP地址超出范围!"));
+  c.Line(Tr("读取OTP!"));
   const uint8_t page = PageOf(c);
-  if (page == 0) return c.Refuse(kPageRefusal);
+  if (page == 0) return c.Refuse(Tr(kPageRefusal));
   // More than an answer can carry would be dumped from beyond it.
-  if (c.length > kMaxOtpRead) return c.Refuse("读取OTP长度参数非法，请在0-1016输入!");
-  c.Line("页数：" + std::to_string(page));
+  if (c.length > kMaxOtpRead) return c.Refuse(Tr("读取OTP长度参数非法，请在0-1016输入!"));
+  c.Line(Tr("页数：") + std::to_string(page));
   c.Line(c.AddressLine());
-  c.Line("长度: " + c.inputs.lengthText + "Byte");
+  c.Line(Tr("长度: ") + c.inputs.lengthText + "Byte");
   if (c.CheckOnly()) return c.Passed();
 
   uint8_t payload[kOtpHeader];
@@ -65,15 +66,15 @@ ExtensionOutcome ReadOtp(ExtensionContext& c) {
 }
 
 ExtensionOutcome WriteOtp(ExtensionContext& c) {
-  if (c.address > kMaxOtpAddress) return c.Refuse("OTP地址超出范围!");
-  if (!c.inputs.loaded) return c.Refuse("选择要写入的文件");
-  c.Line("写入OTP!");
+  if (c.address > kMaxOtpAddress) return c.Refuse(Tr("OTP地址超出范围!"));
+  if (!c.inputs.loaded) return c.Refuse(Tr("选择要写入的文件"));
+  c.Line(Tr("写入OTP!"));
   const uint8_t page = PageOf(c);
-  if (page == 0) return c.Refuse(kPageRefusal);
+  if (page == 0) return c.Refuse(Tr(kPageRefusal));
   const auto& bytes = c.inputs.loaded->bytes;
-  if (bytes.empty() || bytes.size() > kMaxOtpWrite) return c.Refuse("写入OTP长度参数非法，请在1-256输入!");
+  if (bytes.empty() || bytes.size() > kMaxOtpWrite) return c.Refuse(Tr("写入OTP长度参数非法，请在1-256输入!"));
   const std::string count = std::to_string(bytes.size());
-  c.Line("写入OTP");
+  c.Line(Tr("写入OTP"));
   c.Line(c.AddressLine());
   c.Line(SizeLine(count));
   if (c.CheckOnly()) return c.Passed();
@@ -84,29 +85,29 @@ ExtensionOutcome WriteOtp(ExtensionContext& c) {
   std::copy(bytes.begin(), bytes.end(), payload.begin() + kOtpHeader);
   const auto length = static_cast<uint16_t>(kOtpHeader + bytes.size());
   const bool ok = link::Succeeded(c.link().Transact(link::cmd::kWriteOtp, payload.data(), length));
-  c.Line(ok ? "写入OTP成功" : "写入OTP失败");
+  c.Line(ok ? Tr("写入OTP成功") : Tr("写入OTP失败"));
   return ok ? ExtensionOutcome::kDone : ExtensionOutcome::kFailed;
 }
 
 ExtensionOutcome LockOtp(ExtensionContext& c) {
-  c.Line("锁定OTP区域");
+  c.Line(Tr("锁定OTP区域"));
   const uint8_t page = PageOf(c);
-  if (page == 0) return c.Refuse(kPageRefusal);
+  if (page == 0) return c.Refuse(Tr(kPageRefusal));
   // A lock is for ever: anything but an explicit OK ends it here.
   if (!c.Confirmed()) {
     c.Flush();
     return ExtensionOutcome::kCancelled;
   }
   if (c.CheckOnly()) return c.Passed();
-  return SendPageCommand(c, link::cmd::kLockOtp, page, "锁定OTP成功!", "锁定OTP失败!");
+  return SendPageCommand(c, link::cmd::kLockOtp, page, Tr("锁定OTP成功!"), Tr("锁定OTP失败!"));
 }
 
 ExtensionOutcome EraseOtp(ExtensionContext& c) {
-  c.Line("擦出OTP区域");
+  c.Line(Tr("擦出OTP区域"));
   const uint8_t page = PageOf(c);
-  if (page == 0) return c.Refuse(kPageRefusal);
+  if (page == 0) return c.Refuse(Tr(kPageRefusal));
   if (c.CheckOnly()) return c.Passed();
-  return SendPageCommand(c, link::cmd::kEraseOtp, page, "擦出OTP成功!", "擦出OTP失败!");
+  return SendPageCommand(c, link::cmd::kEraseOtp, page, Tr("擦出OTP成功!"), Tr("擦出OTP失败!"));
 }
 
 }  // namespace corvel::tools::detail
