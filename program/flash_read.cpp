@@ -18,8 +18,12 @@ constexpr const char* kReadingLine = "正在读取FLASH: 地址0x%08X 长度%" P
 constexpr const char* kReadDoneLine = "读取FLASH完成!";
 constexpr const char* kReadFailedLine = "读取FLASH失败: 地址0x%08X";
 
+// What a dump reserves at once: more than any chip's whole flash.
+constexpr uint64_t kReserveLimit = uint64_t{16} << 20;
+
 // The progress callback counts in 32 bits; only a range of the whole address
 // space is longer, and no chip answers that far.
+
 uint32_t ProgressCount(uint64_t bytes) {
   return static_cast<uint32_t>(std::min<uint64_t>(bytes, std::numeric_limits<uint32_t>::max()));
 }
@@ -57,7 +61,9 @@ FlashReadResult FlashReader::Read(uint32_t address, uint64_t length, const Flash
 FlashReadResult FlashReader::ReadInto(uint32_t address, uint64_t length, std::vector<uint8_t>& out,
                                       const ProgressFn& progress) {
   out.clear();
-  out.reserve(static_cast<size_t>(std::min<uint64_t>(length, kFlashAddressEnd)));
+  // A longer range (a mistyped LEN) grows as its answers arrive instead of
+  // claiming gigabytes before the chip has said a word.
+  out.reserve(static_cast<size_t>(std::min<uint64_t>(length, kReserveLimit)));
   return Read(
       address, length,
       [&out](uint32_t, const uint8_t* data, uint32_t count) {
