@@ -1,7 +1,5 @@
 #include "cli/chip_session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "cli/progress_bar.h"
 #include "cli/run_summary.h"
 #include "cli/signal_watcher.h"
+#include "cli/terminal.h"
 #include "cli/status_lines.h"
 #include "program/device_info.h"
 #include "serial/open_failure.h"
@@ -35,15 +34,16 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::string UtcNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  // The calendar of <chrono>, not gmtime_r, which not every system's C library has.
+  const auto now = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+  const auto day = std::chrono::floor<std::chrono::days>(now);
+  const std::chrono::year_month_day date{day};
+  const std::chrono::hh_mm_ss time{now - day};
   char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
   return text;
 }
 
@@ -384,7 +384,7 @@ int RunChipCommand(const GlobalOptions& global, const char* command,
   }
 
   std::unique_ptr<StatusLines> status;
-  if (several && isatty(STDERR_FILENO) == 1) {
+  if (several && IsTerminal(stderr)) {
     std::vector<std::string> names;
     for (const PortEntry& port : ports) names.push_back(PortShortName(port.path));
     status = std::make_unique<StatusLines>(stderr, console.mutex(), std::move(names));

@@ -1,7 +1,6 @@
 // corvel-dl's extension commands (full-erase, read-flash, otp-lock, ...): one
 // per option of the extension area's table, its boxes as arguments. They
 // share one run function, as the options share one execute button.
-#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -13,6 +12,7 @@
 #include "cli/argument_text.h"
 #include "cli/chip_session.h"
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "text/translation.h"
 #include "tools/extension_options.h"
 #include "tools/extension_ops.h"
@@ -40,7 +40,7 @@ int PageIndex(const std::string& page) {
   return -1;
 }
 
-bool CanAsk() { return isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1; }
+bool CanAsk() { return IsTerminal(stdin) && IsTerminal(stderr); }
 
 // The lock's question, on the terminal. Only an explicit yes locks.
 bool AskLock(bool yes) {

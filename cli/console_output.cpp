@@ -1,8 +1,7 @@
 #include "cli/console_output.h"
 
-#include <unistd.h>
-
 #include "cli/status_lines.h"
+#include "cli/terminal.h"
 
 namespace corvel::cli {
 
@@ -52,7 +51,7 @@ void ConsoleOutput::Error(std::string_view prefix, std::string_view text) {
 
 void ConsoleOutput::Write(std::FILE* stream, std::string_view prefix, std::string_view text, bool addBreak) {
   // The status block is on stderr's terminal; stdout piped elsewhere leaves it alone.
-  if (status_ != nullptr && (stream == stderr || isatty(fileno(stream)) == 1)) status_->EraseLocked();
+  if (status_ != nullptr && (stream == stderr || IsTerminal(stream))) status_->EraseLocked();
   if (prefix.empty()) {
     std::fwrite(text.data(), 1, text.size(), stream);
     if (addBreak) std::fputc('\n', stream);

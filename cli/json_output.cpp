@@ -1,13 +1,8 @@
 #include "cli/json_output.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -15,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/output_stream.h"
 #include "text/translation.h"
 
 namespace corvel::cli {
@@ -75,36 +71,6 @@ std::string Dump(const Json& json, int indent) {
   return json.dump(indent, ' ', false, nlohmann::detail::error_handler_t::replace);
 }
 
-// A reader that has gone away (a closed pipe) is a failed write for Finish to
-// report, not the end of the process.
-class SigpipeHeld {
- public:
-  SigpipeHeld() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~SigpipeHeld() {
-    sigset_t pending;
-    sigpending(&pending);
-    if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
-      const timespec now{0, 0};
-      (void)sigtimedwait(&pipe_, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SigpipeHeld(const SigpipeHeld&) = delete;
-  SigpipeHeld& operator=(const SigpipeHeld&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-  bool wasPending_ = false;
-};
-
 std::string OutputName(const std::string& path) { return path == "-" ? Tr(kStdoutName) : path; }
 
 Error WriteError(const std::string& name, int error) {
@@ -123,12 +89,10 @@ Result<std::unique_ptr<JsonOutput>> JsonOutput::Open(const std::string& path, Mo
   if (output->toStdout_) {
     // A stream of its own on stdout: the runner may point fd 1 at stderr for
     // the log lines once this is open.
-    const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    output->file_ = fd >= 0 ? fdopen(fd, "w") : nullptr;
-    if (output->file_ == nullptr && fd >= 0) close(fd);
+    output->file_ = DuplicateStdout();
   } else {
     // Lines are appended so that a series of --repeat runs builds one log.
-    output->file_ = std::fopen(path.c_str(), mode == Mode::kLines ? "ae" : "we");
+    output->file_ = OpenOutputStream(path, mode == Mode::kLines);
   }
   if (output->file_ == nullptr) {
     const int error = errno;

@@ -10,6 +10,7 @@
 
 #include "cli/argument_text.h"
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "text/translation.h"
 
 namespace {
@@ -138,6 +139,12 @@ int ReportUnknownCommand(const CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareConsole();
+  std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+  std::vector<char*> utf8Argv;
+  for (std::string& argument : arguments) utf8Argv.push_back(argument.data());
+  utf8Argv.push_back(nullptr);
+  argv = utf8Argv.data();
   CLI::App app{"corvel-dl: download tool for Corvel BLE chips over a serial port.\n"
                "stdout carries the tool's log lines; the exit status says what happened:\n"
                "0 done, 1 the chip refused or did not answer, 2 bad usage or input (nothing sent),\n"

@@ -1,12 +1,12 @@
 #include "cli/progress_bar.h"
 
-#include <unistd.h>
-
 #include <cstdio>
+
+#include "cli/terminal.h"
 
 namespace corvel::cli {
 
-ProgressBar::ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar() : enabled_(IsTerminal(stderr)) {}
 
 void ProgressBar::Update(int position, uint32_t bytesSent, uint32_t total) {
   if (!enabled_ || total == 0) return;

@@ -4,14 +4,9 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include "text/translation.h"
 
 namespace corvel::serial {
 namespace {
-
-// Two per cent, as a fraction that keeps the check in integers.
-constexpr uint64_t kRateToleranceParts = 2;
-constexpr uint64_t kRateTolerancePer = 100;
 
 void SetRate(termios2& tio, uint32_t rate) {
   tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
@@ -34,16 +29,6 @@ LineResult Apply(int fd, const termios2& old, const termios2& wanted) {
 }
 
 }  // namespace
-
-bool RateAccepted(uint32_t asked, uint32_t reported) {
-  const uint64_t difference = asked > reported ? asked - reported : reported - asked;
-  return asked != 0 && difference * kRateTolerancePer <= uint64_t{asked} * kRateToleranceParts;
-}
-
-std::string RateRefusedText(uint32_t asked, uint32_t reported) {
-  return Tr("请求的速率 ") + std::to_string(asked) + Tr(" 与设备报告的速率 ") + std::to_string(reported) +
-         Tr(" 相差超过 2%");
-}
 
 bool MakeRawLine(LineFlags& flags, char parity, int dataBits, int stopBits) {
   uint32_t size = 0;

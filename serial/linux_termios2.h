@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "serial/line_rate.h"
+
 namespace corvel::serial {
 
 // The flag words of a termios, in the same bit values as <termios.h>.
@@ -32,14 +34,6 @@ struct LineResult {
   int error = 0;               // its errno
   std::string text;            // what to show instead of the errno's text, when set
 };
-
-// Adapters round the rate to what their clock divides to (CP210x, CH34x), so
-// a read-back within 2 % of the rate asked for is the rate asked for; the
-// receiver on the other end tolerates that much.
-bool RateAccepted(uint32_t asked, uint32_t reported);
-
-// Why a rate was refused, naming both rates.
-std::string RateRefusedText(uint32_t asked, uint32_t reported);
 
 // Reads the settings of `fd`, makes them raw with the framing and `rate`, with
 // reads that return at once (VMIN = VTIME = 0), and applies them at once.
