@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +21,18 @@
 namespace corvel::testing {
 
 class TempDir {
+  // mkdtemp where there is one; elsewhere _mktemp_s names it and the folder
+  // is made, failing if another took the name first.
+  static bool MakeFolder(std::string& pattern) {
+#ifdef _WIN32
+    if (_mktemp_s(pattern.data(), pattern.size() + 1) != 0) return false;
+    std::error_code ec;
+    return std::filesystem::create_directory(pattern, ec);
+#else
+    return mkdtemp(pattern.data()) != nullptr;
+#endif
+  }
+
  public:
   TempDir() {
     std::string name = "corvel";
@@ -26,7 +42,7 @@ class TempDir {
     std::replace(name.begin(), name.end(), '/', '_');  // parameterised names
     std::string pattern =
         (std::filesystem::path(::testing::TempDir()) / name).string() + "-" + std::to_string(getpid()) + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
+    if (!MakeFolder(pattern)) {
       ADD_FAILURE() << "cannot make a folder like " << pattern;
       return;
     }

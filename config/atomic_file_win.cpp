@@ -1,0 +1,138 @@
+// Windows: a new file beside the target (CREATE_NEW), FlushFileBuffers, then
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH. Names
+// are UTF-8 and go through the wide-character calls.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "config/atomic_file.h"
+
+namespace corvel::config {
+namespace {
+
+// The texts of this file (as on POSIX). Each names the path it is about.
+constexpr const char* kCannotWrite = "无法写入文件 ";
+constexpr const char* kFolder = "文件夹 ";
+constexpr const char* kIsFolder = "是文件夹";
+constexpr const char* kIsDevice = "是设备文件";
+
+std::wstring Wide(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
+  return out;
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::string OsText(DWORD error) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = length > 0 ? Utf8(std::wstring(buffer, length)) : "error " + std::to_string(error);
+  if (buffer != nullptr) LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+ErrorKind KindOf(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ? ErrorKind::kPermission : ErrorKind::kIo;
+}
+
+Error WriteError(const std::string& path, DWORD error) {
+  return MakeError(KindOf(error), kCannotWrite + path + ": " + OsText(error));
+}
+
+Error FolderError(const std::string& path, const std::string& folder, DWORD error) {
+  return MakeError(KindOf(error), kCannotWrite + path + ": " + kFolder + folder + ": " + OsText(error));
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  // "C:\" stays the drive's root.
+  if (slash == 0 || (slash == 2 && path[1] == ':')) return path.substr(0, slash + 1);
+  return path.substr(0, slash);
+}
+
+std::string Absolute(const std::string& path) {
+  const std::wstring name = Wide(path);
+  const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return path;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(name.c_str(), length, full.data(), nullptr);
+  full.resize(written);
+  return Utf8(full);
+}
+
+}  // namespace
+
+Result<OutputFile> CheckOutputFile(const std::string& path) {
+  OutputFile file{Absolute(path), {}, false};
+  file.target = file.path;
+  const DWORD attributes = GetFileAttributesW(Wide(file.target).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      return MakeError(ErrorKind::kBadInput, kCannotWrite + path + ": " + kIsFolder);
+    }
+    if (attributes & FILE_ATTRIBUTE_DEVICE) {
+      return MakeError(ErrorKind::kBadInput, kCannotWrite + path + ": " + kIsDevice);
+    }
+  } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    return WriteError(path, error);
+  }
+  const std::string folder = FolderOf(file.target);
+  const DWORD folderAttributes = GetFileAttributesW(Wide(folder).c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES) return FolderError(path, folder, GetLastError());
+  if (!(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderError(path, folder, ERROR_DIRECTORY);
+  return file;
+}
+
+Result<OutputFile> WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  auto checked = CheckOutputFile(path);
+  if (!checked) return checked;
+  const OutputFile& file = *checked;
+  static std::atomic<unsigned> counter{0};
+  const std::string folder = FolderOf(file.target);
+  std::wstring temp;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  // A short name of our own beside the target, so the move stays on one
+  // volume; retried when a stale file from a crashed run holds it.
+  for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = Wide(folder + "\\.corvel-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) +
+                ".tmp");
+    handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return WriteError(path, GetLastError());
+  }
+  if (handle == INVALID_HANDLE_VALUE) return WriteError(path, ERROR_FILE_EXISTS);
+
+  DWORD error = 0;
+  while (error == 0 && !bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) error = GetLastError();
+    bytes.remove_prefix(written);
+  }
+  if (error == 0 && !FlushFileBuffers(handle)) error = GetLastError();
+  CloseHandle(handle);
+  if (error == 0 &&
+      !MoveFileExW(temp.c_str(), Wide(file.target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != 0) {
+    DeleteFileW(temp.c_str());
+    return WriteError(path, error);
+  }
+  return checked;
+}
+
+}  // namespace corvel::config

@@ -1,0 +1,79 @@
+// Reading an input file on Windows: the name is UTF-8 and opened through the
+// wide-character calls; there are no FIFOs, so only a regular file is read.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "text/read_file.h"
+
+namespace corvel::text {
+namespace {
+
+// The refusal's reason, after "无法读取文件 PATH: ".
+constexpr const char* kNotAFile = "不是普通文件或管道";
+
+std::wstring Wide(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
+  return out;
+}
+
+Error FileError(const std::string& path, int error) {
+  const ErrorKind kind = (error == EACCES || error == EPERM) ? ErrorKind::kPermission : ErrorKind::kIo;
+  return MakeError(kind, "无法读取文件 " + path + ": " + std::generic_category().message(error));
+}
+
+Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, "文件过大 " + path); }
+
+Result<void> CheckType(const std::string& path, unsigned short mode) {
+  if ((mode & _S_IFMT) == _S_IFDIR) return FileError(path, EISDIR);
+  if ((mode & _S_IFMT) != _S_IFREG) {
+    return MakeError(ErrorKind::kBadInput, "无法读取文件 " + path + ": " + kNotAFile);
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<std::string> ReadFile(const std::string& path, size_t maxBytes) {
+  const std::wstring name = Wide(path);
+  // Checked by name first, so that a device (a COM port) is never opened.
+  struct _stat64 info {};
+  if (path.empty() || _wstat64(name.c_str(), &info) != 0) return FileError(path, path.empty() ? ENOENT : errno);
+  if (auto type = CheckType(path, info.st_mode); !type) return type.error();
+  const int fd = _wopen(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) return FileError(path, errno);
+  std::string bytes;
+  int error = 0;
+  if (_fstat64(fd, &info) != 0) {
+    error = errno;
+  } else if (auto type = CheckType(path, info.st_mode); !type) {
+    _close(fd);
+    return type.error();
+  } else if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
+    _close(fd);
+    return TooLarge(path);
+  }
+  if (error == 0) bytes.reserve(static_cast<size_t>(info.st_size));
+  char buffer[65536];
+  while (error == 0) {
+    const int got = _read(fd, buffer, sizeof buffer);
+    if (got < 0) error = errno;
+    if (got <= 0) break;
+    if (bytes.size() + static_cast<size_t>(got) > maxBytes) {
+      _close(fd);
+      return TooLarge(path);
+    }
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+  _close(fd);
+  if (error != 0) return FileError(path, error);
+  return bytes;
+}
+
+}  // namespace corvel::text
