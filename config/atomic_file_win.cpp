@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/atomic_file.h"
+#include "text/translation.h"
 
 namespace corvel::config {
 namespace {
@@ -49,11 +50,11 @@ ErrorKind KindOf(DWORD error) {
 }
 
 Error WriteError(const std::string& path, DWORD error) {
-  return MakeError(KindOf(error), kCannotWrite + path + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + OsText(error));
 }
 
 Error FolderError(const std::string& path, const std::string& folder, DWORD error) {
-  return MakeError(KindOf(error), kCannotWrite + path + ": " + kFolder + folder + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + Tr(kFolder) + folder + ": " + OsText(error));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -82,10 +83,10 @@ Result<OutputFile> CheckOutputFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(Wide(file.target).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return MakeError(ErrorKind::kBadInput, kCannotWrite + path + ": " + kIsFolder);
+      return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + path + ": " + Tr(kIsFolder));
     }
     if (attributes & FILE_ATTRIBUTE_DEVICE) {
-      return MakeError(ErrorKind::kBadInput, kCannotWrite + path + ": " + kIsDevice);
+      return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + path + ": " + Tr(kIsDevice));
     }
   } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
     return WriteError(path, error);

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "config/desktop_open.h"
+#include "text/translation.h"
 
 namespace corvel::config {
 
@@ -13,7 +14,7 @@ Result<void> OpenWithDesktop(const std::string& path) {
   // Values above 32 are success; the rest are the old error codes.
   const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32) {
-    return MakeError(ErrorKind::kIo, "无法打开 " + path + ": ShellExecuteW: " + std::to_string(result));
+    return MakeError(ErrorKind::kIo, Tr("无法打开 ") + path + ": ShellExecuteW: " + std::to_string(result));
   }
   return {};
 }

@@ -2,6 +2,7 @@
 // there; --sim says so. corvel-sim on Linux serves a COM port that Wine maps
 // onto a pseudo-terminal.
 #include "sim/pty_server.h"
+#include "text/translation.h"
 
 namespace corvel::sim {
 
@@ -10,7 +11,7 @@ PtyServer::PtyServer() = default;
 PtyServer::~PtyServer() = default;
 
 Result<std::string> PtyServer::Start(const SimOptions&) {
-  return MakeError(ErrorKind::kIo, "本系统没有伪终端");
+  return MakeError(ErrorKind::kIo, Tr("本系统没有伪终端"));
 }
 
 Result<void> PtyServer::Stop() { return {}; }

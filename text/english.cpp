@@ -39,11 +39,11 @@ constexpr Translation kEnglish[] = {
     {"命令数据过长: ", "Command data too long: "},
     {" 字节", " bytes"},
     {"串口写入失败", "Serial port write failed"},
-    // serial/linux_termios2.cpp
+    // serial/line_rate.cpp
     {"请求的速率 ", "The rate asked for, "},
     {" 与设备报告的速率 ", ", and the rate the device reports, "},
     {" 相差超过 2%", ", differ by more than 2%"},
-    // serial/open_failure_linux.cpp
+    // serial/open_failure_text.h
     {"无权打开串口 {}: 设备属于 {} 组, 请执行 sudo usermod -aG {} $USER 后重新登录", "No permission to open serial port {}: the device belongs to group {}; run sudo usermod -aG {} $USER and log in again"},
     {"无权打开串口 {}: 用户已在 {} 组中, 但本次登录尚未生效, 请重新登录", "No permission to open serial port {}: you are in group {}, but this login session does not have it yet; log in again"},
     {"无权打开串口 {} (属主 {}, 权限 {}): 请把 udev/70-corvel.rules 复制到 /etc/udev/rules.d/ (安装包已放在 /lib/udev/rules.d/70-corvel.rules), 然后重新插入设备", "No permission to open serial port {} (owner {}, mode {}): copy udev/70-corvel.rules to /etc/udev/rules.d/ (the package puts it in /lib/udev/rules.d/70-corvel.rules), then plug the device in again"},
@@ -73,6 +73,8 @@ constexpr Translation kEnglish[] = {
     {"不是普通文件", "is not a regular file"},
     // config/desktop_open_posix.cpp
     {"无法打开 ", "Cannot open "},
+    // sim/pty_server_win.cpp
+    {"本系统没有伪终端", "This system has no pseudo-terminals"},
     // config/record_file.cpp
     {"记录长度错误: ", "Wrong record length: "},
     {"字节, 应为", " bytes, expected "},

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "text/gbk.h"
+#include "text/translation.h"
 
 namespace corvel::text {
 namespace {
@@ -68,7 +69,7 @@ Result<std::string> Utf8ToGbk(std::string_view utf8) {
   out.reserve(utf8.size());
   while (!utf8.empty()) {
     const size_t length = Utf8SequenceLength(utf8);
-    if (length == 0 || !AppendGbk(utf8.substr(0, length), out)) return MakeError(ErrorKind::kBadInput, kCannotCarry);
+    if (length == 0 || !AppendGbk(utf8.substr(0, length), out)) return MakeError(ErrorKind::kBadInput, Tr(kCannotCarry));
     utf8.remove_prefix(length);
   }
   return out;

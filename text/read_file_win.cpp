@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "text/read_file.h"
+#include "text/translation.h"
 
 namespace corvel::text {
 namespace {
@@ -25,15 +26,15 @@ std::wstring Wide(const std::string& utf8) {
 
 Error FileError(const std::string& path, int error) {
   const ErrorKind kind = (error == EACCES || error == EPERM) ? ErrorKind::kPermission : ErrorKind::kIo;
-  return MakeError(kind, "无法读取文件 " + path + ": " + std::generic_category().message(error));
+  return MakeError(kind, Tr("无法读取文件 ") + path + ": " + std::generic_category().message(error));
 }
 
-Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, "文件过大 " + path); }
+Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, Tr("文件过大 ") + path); }
 
 Result<void> CheckType(const std::string& path, unsigned short mode) {
   if ((mode & _S_IFMT) == _S_IFDIR) return FileError(path, EISDIR);
   if ((mode & _S_IFMT) != _S_IFREG) {
-    return MakeError(ErrorKind::kBadInput, "无法读取文件 " + path + ": " + kNotAFile);
+    return MakeError(ErrorKind::kBadInput, Tr("无法读取文件 ") + path + ": " + Tr(kNotAFile));
   }
   return {};
 }
