@@ -21,6 +21,7 @@
 #include "serial/line_rate.h"
 #include "serial/port_backend.h"
 #include "serial/serial_port.h"
+#include "text/translation.h"
 
 namespace corvel::serial {
 namespace {
@@ -69,6 +70,19 @@ std::wstring ClaimName(const std::string& path) {
   std::wstring name = Wide(path.substr(path.find_last_of("\\/") + 1));
   for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
   return L"Local\\corvel-port-" + name;
+}
+
+// Why an open port was lost. The codes a driver gives when its device goes
+// away (a pseudo-terminal's other end closing, a USB adapter pulled out) say
+// what the POSIX side says of a hang-up; anything else keeps the system's text.
+std::string LostText(const char* call, DWORD error) {
+  switch (error) {
+    case ERROR_BROKEN_PIPE: case ERROR_DEVICE_NOT_CONNECTED: case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND: case ERROR_GEN_FAILURE:
+      return Tr("设备已挂断");
+    default:
+      return std::string(call) + "(): " + SystemText(error);
+  }
 }
 
 Error OpenError(DWORD error) {
@@ -342,7 +356,7 @@ class WinBackend final : public PortBackend {
       pendingBytes_ = count;
       result.count = count;
     } else {
-      result.lost = "WriteFile(): " + SystemText(GetLastError());
+      result.lost = LostText("WriteFile", GetLastError());
     }
     return result;
   }
@@ -423,7 +437,7 @@ class WinBackend final : public PortBackend {
       read_.pending = true;
       return true;
     }
-    result.lost = "ReadFile(): " + SystemText(GetLastError());
+    result.lost = LostText("ReadFile", GetLastError());
     return false;
   }
 
@@ -439,7 +453,7 @@ class WinBackend final : public PortBackend {
     } else if (error == ERROR_OPERATION_ABORTED) {
       result.again = true;  // a purge ended it
     } else {
-      result.lost = "ReadFile(): " + SystemText(error);
+      result.lost = LostText("ReadFile", error);
     }
   }
 
@@ -451,7 +465,7 @@ class WinBackend final : public PortBackend {
       comm_.pending = true;
       return true;
     }
-    result.lost = "WaitCommEvent(): " + SystemText(GetLastError());
+    result.lost = LostText("WaitCommEvent", GetLastError());
     return false;
   }
 
@@ -469,7 +483,7 @@ class WinBackend final : public PortBackend {
       return;
     }
     result.again = false;
-    result.lost = "WaitCommEvent(): " + SystemText(error);
+    result.lost = LostText("WaitCommEvent", error);
   }
 
   // Reaps the pending write; false when it failed.
@@ -480,7 +494,7 @@ class WinBackend final : public PortBackend {
     std::lock_guard<std::mutex> lock(mutex_);
     write_.pending = false;
     pendingBytes_ = 0;
-    if (!ok) writeFailed_ = "WriteFile(): " + SystemText(error);
+    if (!ok) writeFailed_ = LostText("WriteFile", error);
     return ok;
   }
 
