@@ -30,9 +30,11 @@ Result<std::vector<PortEntry>> ResolvePorts(const std::vector<std::string>& give
 }
 
 std::string PortShortName(const std::string& path) {
+  // A backslash parts a path as well: \\.\COM7 is COM7.
+  constexpr const char* kSeparators = "/\\";
   std::string_view name = path;
-  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
-  const size_t slash = name.find_last_of('/');
+  while (name.size() > 1 && name.find_last_of(kSeparators) == name.size() - 1) name.remove_suffix(1);
+  const size_t slash = name.find_last_of(kSeparators);
   if (slash != std::string_view::npos && name.size() > 1) name.remove_prefix(slash + 1);
   return std::string(name);
 }

@@ -71,6 +71,7 @@ TEST(PortSet, LinesCarryThePortsShortName) {
       {"/dev/serial/by-id/usb-CP2102-if00", "没有发现此串口或被占用\ncause\n",
        "usb-CP2102-if00: 没有发现此串口或被占用\nusb-CP2102-if00: cause\n"},
       {"ttyS1", "", "ttyS1: \n"},
+      {"\\\\.\\COM7", "a", "COM7: a\n"},
       {"/dev/ttyUSB0", "a\n\nb", "ttyUSB0: a\nttyUSB0: \nttyUSB0: b\n"},
   };
   for (const Row& row : rows) {
