@@ -85,6 +85,10 @@ TEST(PortSet, EachPortsFileCarriesItsNameBeforeTheExtension) {
       {"flash", "flash-ttyUSB0"},
       {"out/app.read.HEX", "out/app.read-ttyUSB0.HEX"},
       {"/tmp/.flash", "/tmp/.flash-ttyUSB0"},
+      {"读出/固件.hex", "读出/固件-ttyUSB0.hex"},
+#ifdef _WIN32
+      {"C:\\out\\app.hex", "C:\\out\\app-ttyUSB0.hex"},
+#endif
   };
   for (const auto& [file, expected] : rows) EXPECT_EQ(PortFileName(file, "/dev/ttyUSB0"), expected) << file;
 }
