@@ -12,7 +12,8 @@ namespace {
 
 TEST(PortSetWindows, WildcardsMatchThePortListAndComNamesAreOnePortWhateverTheSpelling) {
   // In the order the port list keeps: COM10 after COM7.
-  const PortSystem system = PortsInList([] { return std::vector<std::string>{"COM1", "COM3", "COM7", "COM10", "COM12"}; });
+  const PortSystem system =
+      PortsInList([] { return std::vector<std::string>{"COM1", "COM3", "COM7", "COM10", "COM12"}; });
   struct Row {
     std::vector<std::string> given;
     std::vector<std::string> paths;  // empty: refused

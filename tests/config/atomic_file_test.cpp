@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
@@ -269,8 +270,12 @@ TEST_F(WriteFileAtomicallyTest, AWriteThatFailsHalfwayRemovesTheTemporaryFile) {
 TEST_F(WriteFileAtomicallyTest, RefusesAFolderOrADeviceAndLeavesNoTemporaryFile) {
   // Relative names are taken in the test's folder, so that a temporary file
   // left by mistake would be counted there.
-  const fs::path before = fs::current_path();
-  fs::current_path(folder_);
+  struct InFolder {
+    const fs::path before = fs::current_path();
+    explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~InFolder() { fs::current_path(before); }
+  };
+  std::optional<InFolder> inFolder(std::in_place, folder_);
   fs::create_directory("ble_access_config.cfg");
   struct Row {
     std::string path;
@@ -293,7 +298,7 @@ TEST_F(WriteFileAtomicallyTest, RefusesAFolderOrADeviceAndLeavesNoTemporaryFile)
       EXPECT_EQ(result.error().text, "无法写入文件 " + row.path + ": " + row.what);
     }
   }
-  fs::current_path(before);
+  inFolder.reset();
   EXPECT_EQ(EntriesIn(folder_), 1u);
   EXPECT_TRUE(fs::is_directory(folder_ / "ble_access_config.cfg"));
 }
