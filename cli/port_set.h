@@ -26,6 +26,11 @@ struct PortSystem {
   std::function<std::string(const std::string&)> canonical;
 };
 PortSystem SystemPorts();
+#ifdef _WIN32
+// Windows has no files to glob: a wildcard matches the names `listPorts`
+// gives (SystemPorts() hands it the system's port list), case aside.
+PortSystem PortsInList(std::function<std::vector<std::string>()> listPorts);
+#endif
 
 // Fails (kBadInput) naming the first pattern that matched nothing.
 Result<std::vector<PortEntry>> ResolvePorts(const std::vector<std::string>& given, const PortSystem& system);

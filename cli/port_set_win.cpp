@@ -52,17 +52,22 @@ std::string Canonical(const std::string& path) {
   return name;
 }
 
-std::vector<std::string> Expand(const std::string& pattern) {
-  const std::string wanted = Canonical(pattern);
-  std::vector<std::string> paths;
-  for (const std::string& port : serial::ListPorts()) {
-    if (Matches(wanted, Upper(port))) paths.push_back(port);
-  }
-  return paths;
-}
-
 }  // namespace
 
-PortSystem SystemPorts() { return {Expand, Canonical}; }
+PortSystem PortsInList(std::function<std::vector<std::string>()> listPorts) {
+  const auto expand = [listPorts = std::move(listPorts)](const std::string& pattern) {
+    const std::string wanted = Canonical(pattern);
+    std::vector<std::string> paths;
+    for (const std::string& port : listPorts()) {
+      if (Matches(wanted, Upper(port))) paths.push_back(port);
+    }
+    return paths;
+  };
+  return {expand, Canonical};
+}
+
+PortSystem SystemPorts() {
+  return PortsInList([] { return serial::ListPorts(); });
+}
 
 }  // namespace corvel::cli

@@ -80,6 +80,11 @@ std::string Absolute(const std::string& path) {
 Result<OutputFile> CheckOutputFile(const std::string& path) {
   OutputFile file{Absolute(path), {}, false};
   file.target = file.path;
+  // NUL, COM1 and the like, in any folder, are devices: the full name puts
+  // them under \\.\, where the attributes call fails rather than saying so.
+  if (file.target.rfind("\\\\.\\", 0) == 0) {
+    return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + path + ": " + Tr(kIsDevice));
+  }
   const DWORD attributes = GetFileAttributesW(Wide(file.target).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -31,6 +31,16 @@ Error FileError(const std::string& path, int error) {
 
 Error TooLarge(const std::string& path) { return MakeError(ErrorKind::kBadInput, Tr("文件过大 ") + path); }
 
+// NUL, COM1 and the like, in any folder: the full name puts them under \\.\,
+// and the C library's stat would call them missing.
+bool IsDevice(const std::wstring& name) {
+  const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::wstring full(length, L'\0');
+  full.resize(GetFullPathNameW(name.c_str(), length, full.data(), nullptr));
+  return full.compare(0, 4, L"\\\\.\\") == 0;
+}
+
 Result<void> CheckType(const std::string& path, unsigned short mode) {
   if ((mode & _S_IFMT) == _S_IFDIR) return FileError(path, EISDIR);
   if ((mode & _S_IFMT) != _S_IFREG) {
@@ -44,6 +54,9 @@ Result<void> CheckType(const std::string& path, unsigned short mode) {
 Result<std::string> ReadFile(const std::string& path, size_t maxBytes) {
   const std::wstring name = Wide(path);
   // Checked by name first, so that a device (a COM port) is never opened.
+  if (!path.empty() && IsDevice(name)) {
+    return MakeError(ErrorKind::kBadInput, Tr("无法读取文件 ") + path + ": " + Tr(kNotAFile));
+  }
   struct _stat64 info {};
   if (path.empty() || _wstat64(name.c_str(), &info) != 0) return FileError(path, path.empty() ? ENOENT : errno);
   if (auto type = CheckType(path, info.st_mode); !type) return type.error();

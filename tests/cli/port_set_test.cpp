@@ -71,6 +71,7 @@ TEST(PortSet, LinesCarryThePortsShortName) {
       {"/dev/serial/by-id/usb-CP2102-if00", "没有发现此串口或被占用\ncause\n",
        "usb-CP2102-if00: 没有发现此串口或被占用\nusb-CP2102-if00: cause\n"},
       {"ttyS1", "", "ttyS1: \n"},
+      {"\\\\.\\COM7", "a", "COM7: a\n"},
       {"/dev/ttyUSB0", "a\n\nb", "ttyUSB0: a\nttyUSB0: \nttyUSB0: b\n"},
   };
   for (const Row& row : rows) {
@@ -84,6 +85,10 @@ TEST(PortSet, EachPortsFileCarriesItsNameBeforeTheExtension) {
       {"flash", "flash-ttyUSB0"},
       {"out/app.read.HEX", "out/app.read-ttyUSB0.HEX"},
       {"/tmp/.flash", "/tmp/.flash-ttyUSB0"},
+      {"读出/固件.hex", "读出/固件-ttyUSB0.hex"},
+#ifdef _WIN32
+      {"C:\\out\\app.hex", "C:\\out\\app-ttyUSB0.hex"},
+#endif
   };
   for (const auto& [file, expected] : rows) EXPECT_EQ(PortFileName(file, "/dev/ttyUSB0"), expected) << file;
 }

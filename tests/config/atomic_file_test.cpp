@@ -1,5 +1,11 @@
+// The first tests hold on every system; links, FIFOs, modes and owners are
+// POSIX's, and device names, read-only files and wide-character names are
+// Windows's, each in a part of its own below.
 #include "config/atomic_file.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,6 +15,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -16,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
@@ -49,28 +57,26 @@ TEST_F(WriteFileAtomicallyTest, CreatesAndReplacesLeavingNoTemporaryFile) {
   EXPECT_EQ(Contents(path), "second");
   EXPECT_EQ(EntriesIn(folder_), 1u);
 
+#ifndef _WIN32
   const mode_t mask = umask(0);
   umask(mask);
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+#endif
 }
 
 TEST_F(WriteFileAtomicallyTest, FailsCleanlyInAMissingFolder) {
-  const std::string path = (folder_ / "missing" / "ble_part_config.cfg").string();
+  const fs::path missing = folder_ / "missing";
+  const std::string path = (missing / "ble_part_config.cfg").string();
   auto result = WriteFileAtomically(path, "data");
   ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.error().text.find(path), std::string::npos) << result.error().text;
+  EXPECT_EQ(result.error().text.rfind("无法写入文件 " + path + ": 文件夹 " + missing.string() + ": ", 0), 0u)
+      << result.error().text;
+#ifndef _WIN32
   EXPECT_NE(result.error().text.find("No such file or directory"), std::string::npos) << result.error().text;
+#endif
   EXPECT_EQ(EntriesIn(folder_), 0u);
-}
-
-TEST_F(WriteFileAtomicallyTest, FailsCleanlyWhereNoFileCanBeCreated) {
-  // /proc refuses new files whatever the user, root included.
-  auto result = WriteFileAtomically("/proc/ble_part_config.cfg", "data");
-  ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.error().text.find("/proc/ble_part_config.cfg"), std::string::npos);
-  EXPECT_FALSE(fs::exists("/proc/ble_part_config.cfg"));
 }
 
 TEST_F(WriteFileAtomicallyTest, AFailedRenameLeavesTheOldEntryAndNoTemporaryFile) {
@@ -83,6 +89,15 @@ TEST_F(WriteFileAtomicallyTest, AFailedRenameLeavesTheOldEntryAndNoTemporaryFile
   EXPECT_NE(result.error().text.find(path.string()), std::string::npos);
   EXPECT_EQ(EntriesIn(folder_), 1u);
   EXPECT_EQ(Contents(path / "kept"), "old");
+}
+
+#ifndef _WIN32
+TEST_F(WriteFileAtomicallyTest, FailsCleanlyWhereNoFileCanBeCreated) {
+  // /proc refuses new files whatever the user, root included.
+  auto result = WriteFileAtomically("/proc/ble_part_config.cfg", "data");
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().text.find("/proc/ble_part_config.cfg"), std::string::npos);
+  EXPECT_FALSE(fs::exists("/proc/ble_part_config.cfg"));
 }
 
 // Runs `body` in a child process (for what changes the whole process: its
@@ -250,6 +265,86 @@ TEST_F(WriteFileAtomicallyTest, AWriteThatFailsHalfwayRemovesTheTemporaryFile) {
   EXPECT_EQ(Contents(path), "old");
   EXPECT_EQ(EntriesIn(folder_), 1u);
 }
+#else
+
+TEST_F(WriteFileAtomicallyTest, RefusesAFolderOrADeviceAndLeavesNoTemporaryFile) {
+  // Relative names are taken in the test's folder, so that a temporary file
+  // left by mistake would be counted there.
+  struct InFolder {
+    const fs::path before = fs::current_path();
+    explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+    ~InFolder() { fs::current_path(before); }
+  };
+  std::optional<InFolder> inFolder(std::in_place, folder_);
+  fs::create_directory("ble_access_config.cfg");
+  struct Row {
+    std::string path;
+    const char* what;
+  };
+  const std::vector<Row> rows = {
+      {"ble_access_config.cfg", "是文件夹"},
+      {(folder_ / "ble_access_config.cfg").string(), "是文件夹"},
+      {"NUL", "是设备文件"},
+      {"nul", "是设备文件"},
+      {"COM1", "是设备文件"},
+      {"\\\\.\\COM1", "是设备文件"},
+      {(folder_ / "NUL").string(), "是设备文件"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    for (const auto& result : {CheckOutputFile(row.path), WriteFileAtomically(row.path, "data")}) {
+      ASSERT_FALSE(result.ok());
+      EXPECT_EQ(result.error().kind, ErrorKind::kBadInput);
+      EXPECT_EQ(result.error().text, "无法写入文件 " + row.path + ": " + row.what);
+    }
+  }
+  inFolder.reset();
+  EXPECT_EQ(EntriesIn(folder_), 1u);
+  EXPECT_TRUE(fs::is_directory(folder_ / "ble_access_config.cfg"));
+}
+
+TEST_F(WriteFileAtomicallyTest, AFileHeldOpenStaysAsItWasAndNoTemporaryFileIsLeft) {
+  // Another program reading the file without sharing its deletion (as most
+  // do) makes the move fail after the temporary file was written.
+  const fs::path path = folder_ / "board7.cfg";
+  std::ofstream(path) << "old";
+  const HANDLE reader = CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  auto result = WriteFileAtomically(path.string(), "new");
+  CloseHandle(reader);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().text.rfind("无法写入文件 " + path.string() + ": ", 0), 0u) << result.error().text;
+  EXPECT_EQ(Contents(path), "old");
+  EXPECT_EQ(EntriesIn(folder_), 1u);
+}
+
+// The names in the folder as the wide-character calls list them.
+std::vector<std::wstring> WideNamesIn(const fs::path& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((folder.wstring() + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+TEST_F(WriteFileAtomicallyTest, AChineseNameIsWrittenUnderThatVeryName) {
+  // UTF-8 in, as the command line and the records give it.
+  const std::string path = folder_.string() + "\\芯片配置.cfg";
+  for (const char* contents : {"first", "second"}) {
+    auto result = WriteFileAtomically(path, contents);
+    ASSERT_TRUE(result.ok()) << result.error().text;
+    EXPECT_EQ(result->path, path);
+    EXPECT_EQ(WideNamesIn(folder_), std::vector<std::wstring>{L"芯片配置.cfg"});
+    EXPECT_EQ(Contents(folder_ / L"芯片配置.cfg"), contents);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace corvel::config

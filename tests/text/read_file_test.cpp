@@ -1,15 +1,21 @@
+// The first tests hold on every system; pipes, FIFOs, devices and sockets
+// are POSIX's and come after them.
 #include "text/read_file.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <string>
@@ -41,6 +47,49 @@ TEST(ReadFile, NamesThePathOfAFileItCannotRead) {
   EXPECT_EQ(folder.error().kind, ErrorKind::kIo);
 }
 
+// A refusal names the path and says why in the same words on every system;
+// the name is UTF-8 whatever the system's own code page.
+TEST(ReadFile, ReadsOrRefusesInTheSameWordsOnEverySystem) {
+  const testing::TempDir dir;
+  const std::string chinese = dir.path() + "/固件.hex";
+  // Made through the system's own call for that name (wide on Windows).
+  std::ofstream(std::filesystem::path(std::u8string(chinese.begin(), chinese.end())), std::ios::binary) << ":00";
+  const std::string small = dir.Write("small.bin", "0123456789");
+  struct Row {
+    const char* name;
+    std::string path;
+    size_t maxBytes;
+    std::string expected;  // the bytes read, or the error text
+    bool ok;
+    ErrorKind kind;
+  };
+  const Row rows[] = {
+      {"Chinese name", chinese, kMaxInputFileBytes, ":00", true, {}},
+      {"at the limit", small, 10, "0123456789", true, {}},
+      {"over the limit", small, 9, "文件过大 " + small, false, ErrorKind::kBadInput},
+      {"missing", dir.Path("缺少.hex"), kMaxInputFileBytes,
+       "无法读取文件 " + dir.Path("缺少.hex") + ": No such file or directory", false, ErrorKind::kIo},
+      {"folder", dir.path(), kMaxInputFileBytes, "无法读取文件 " + dir.path() + ": Is a directory", false,
+       ErrorKind::kIo},
+#ifdef _WIN32
+      // Refused by name: opening a COM port would move its modem lines.
+      {"NUL", "NUL", kMaxInputFileBytes, "无法读取文件 NUL: 不是普通文件或管道", false, ErrorKind::kBadInput},
+      {"COM1", "COM1", kMaxInputFileBytes, "无法读取文件 COM1: 不是普通文件或管道", false, ErrorKind::kBadInput},
+#endif
+  };
+  for (const Row& row : rows) {
+    auto got = ReadFile(row.path, row.maxBytes);
+    ASSERT_EQ(got.ok(), row.ok) << row.name << ": " << (got.ok() ? *got : got.error().text);
+    if (row.ok) {
+      EXPECT_EQ(*got, row.expected) << row.name;
+    } else {
+      EXPECT_EQ(got.error().text, row.expected) << row.name;
+      EXPECT_EQ(got.error().kind, row.kind) << row.name;
+    }
+  }
+}
+
+#ifndef _WIN32
 std::string MakeFifo(const testing::TempDir& dir, const char* name) {
   const std::string path = dir.Path(name);
   EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
@@ -170,6 +219,7 @@ TEST(ReadFile, ReadsAPipeWithAWriterToItsEnd) {
     EXPECT_TRUE(*got == bytes) << row.name << ": " << got->size() << " bytes";
   }
 }
+#endif
 
 }  // namespace
 }  // namespace corvel::text
