@@ -150,16 +150,6 @@ same info
 both download -p @COM7 download --app "$root/examples/app_demo.hex"
 same download
 
-# Chinese and a space in names: the arguments reach main as UTF-8 and the
-# files open and are written through the wide-character calls.
-for side in linux windows; do cp "$root/examples/app_demo.hex" "$work/$side/应用 固件.hex"; done
-both download-chinese-name -p @COM7 download --app '应用 固件.hex'
-same download-chinese-name
-both dump-chinese-name -p @COM7 dump 0x16000 0x800 -o '读出 固件.hex'
-same dump-chinese-name
-cmp "$work/linux/读出 固件.hex" "$work/windows/读出 固件.hex" ||
-  problem "dump-chinese-name: the file under Wine is not the Linux build's"
-
 # JSON: the same record, but for the program's own path (the first word of
 # the command) and the times; a start time not in the agreed form shows.
 json_record() {
@@ -170,6 +160,27 @@ json_record() {
 }
 both json -p @COM7 --json - info
 same json json_record
+
+# Chinese and a space in names: the arguments reach main as UTF-8 and the
+# files open and are written through the wide-character calls (the image
+# read, the JSON stream, the dump's atomic write).
+same_file() {
+  local name=$1 file=$2 filter=${3:-cat}
+  # The Linux record names its ports by their paths.
+  if ! sed "s|$work/||g" "$work/linux/$file" | $filter > "$work/$name.linux.file" ||
+     ! $filter < "$work/windows/$file" > "$work/$name.windows.file"; then
+    problem "$name: $file is missing or unreadable on one side"
+  elif ! diff -u "$work/$name.linux.file" "$work/$name.windows.file" >&2; then
+    problem "$name: $file under Wine is not the Linux build's (- Linux, + Windows)"
+  fi
+}
+for side in linux windows; do cp "$root/examples/app_demo.hex" "$work/$side/应用 固件.hex"; done
+both download-chinese-name -p @COM7 --json '下载 记录.json' download --app '应用 固件.hex'
+same download-chinese-name
+same_file download-chinese-name '下载 记录.json' json_record
+both dump-chinese-name -p @COM7 dump 0x16000 0x800 -o '读出 固件.hex'
+same dump-chinese-name
+same_file dump-chinese-name '读出 固件.hex'
 
 # Several ports: the ports run side by side, so only each port's own lines
 # keep their order; the summary's seconds column is a time.
@@ -187,7 +198,7 @@ same wildcard by_port summary
 interrupt_at='正在读取FLASH' both interrupted-dump -p @COM7 dump 0 0x80000 -o '中断 读出.bin'
 same interrupted-dump
 for side in linux windows; do
-  leftovers=$(ls -A "$work/$side" | grep -v -x -e '应用 固件.hex' -e '读出 固件.hex' || true)
+  leftovers=$(ls -A "$work/$side" | grep -v -x -e '应用 固件.hex' -e '下载 记录.json' -e '读出 固件.hex' || true)
   [ -z "$leftovers" ] || problem "interrupted-dump: $side left $leftovers"
 done
 # A slow chip (each data block's answer held back) keeps the download going
