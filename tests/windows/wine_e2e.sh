@@ -7,6 +7,11 @@
 # design (times, the system's own error texts) is masked first.
 #   tests/windows/wine_e2e.sh LINUX_BUILD WINDOWS_BUILD
 # WINEPREFIX must name the prefix (scripts/windows makes it).
+# Beyond Wine's reach: a key press in a real console (the Ctrl-C event comes
+# from a SIGINT here), Ctrl-Break and closing the window; a USB adapter
+# pulled out (a pseudo-terminal's hangup reads as a broken pipe) and
+# SetupAPI's details of one; ports that refuse a second opening; the
+# system's texts in Chinese.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 linux=$(cd "$1" && pwd)
