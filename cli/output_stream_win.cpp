@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "cli/output_stream.h"
+#include "text/wide_text.h"
 
 namespace corvel::cli {
 
@@ -17,10 +18,7 @@ FILE* DuplicateStdout() {
 }
 
 FILE* OpenOutputStream(const std::string& path, bool append) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring name(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), name.data(), length);
-  return _wfopen(name.c_str(), append ? L"abN" : L"wbN");
+  return _wfopen(WideFromUtf8(path).c_str(), append ? L"abN" : L"wbN");
 }
 
 SigpipeHeld::SigpipeHeld() = default;

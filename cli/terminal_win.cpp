@@ -6,6 +6,7 @@
 // clang-format on
 
 #include "cli/terminal.h"
+#include "text/wide_text.h"
 
 namespace corvel::cli {
 
@@ -24,12 +25,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return {argv, argv + argc};
   }
   std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), size, nullptr, nullptr);
-    arguments.push_back(std::move(text));
-  }
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
   LocalFree(wide);
   return arguments;
 }

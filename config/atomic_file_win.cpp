@@ -9,6 +9,7 @@
 
 #include "config/atomic_file.h"
 #include "text/translation.h"
+#include "text/wide_text.h"
 
 namespace corvel::config {
 namespace {
@@ -19,42 +20,16 @@ constexpr const char* kFolder = "文件夹 ";
 constexpr const char* kIsFolder = "是文件夹";
 constexpr const char* kIsDevice = "是设备文件";
 
-std::wstring Wide(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-  return out;
-}
-
-std::string Utf8(const std::wstring& text) {
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-std::string OsText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? Utf8(std::wstring(buffer, length)) : "error " + std::to_string(error);
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
-
 ErrorKind KindOf(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ? ErrorKind::kPermission : ErrorKind::kIo;
 }
 
 Error WriteError(const std::string& path, DWORD error) {
-  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + SystemErrorText(error));
 }
 
 Error FolderError(const std::string& path, const std::string& folder, DWORD error) {
-  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + Tr(kFolder) + folder + ": " + OsText(error));
+  return MakeError(KindOf(error), Tr(kCannotWrite) + path + ": " + Tr(kFolder) + folder + ": " + SystemErrorText(error));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -66,13 +41,13 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string Absolute(const std::string& path) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = WideFromUtf8(path);
   const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
   if (length == 0) return path;
   std::wstring full(length, L'\0');
   const DWORD written = GetFullPathNameW(name.c_str(), length, full.data(), nullptr);
   full.resize(written);
-  return Utf8(full);
+  return Utf8FromWide(full);
 }
 
 }  // namespace
@@ -85,7 +60,7 @@ Result<OutputFile> CheckOutputFile(const std::string& path) {
   if (file.target.rfind("\\\\.\\", 0) == 0) {
     return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + path + ": " + Tr(kIsDevice));
   }
-  const DWORD attributes = GetFileAttributesW(Wide(file.target).c_str());
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(file.target).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
       return MakeError(ErrorKind::kBadInput, Tr(kCannotWrite) + path + ": " + Tr(kIsFolder));
@@ -97,7 +72,7 @@ Result<OutputFile> CheckOutputFile(const std::string& path) {
     return WriteError(path, error);
   }
   const std::string folder = FolderOf(file.target);
-  const DWORD folderAttributes = GetFileAttributesW(Wide(folder).c_str());
+  const DWORD folderAttributes = GetFileAttributesW(WideFromUtf8(folder).c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES) return FolderError(path, folder, GetLastError());
   if (!(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderError(path, folder, ERROR_DIRECTORY);
   return file;
@@ -114,7 +89,7 @@ Result<OutputFile> WriteFileAtomically(const std::string& path, std::string_view
   // A short name of our own beside the target, so the move stays on one
   // volume; retried when a stale file from a crashed run holds it.
   for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = Wide(folder + "\\.corvel-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) +
+    temp = WideFromUtf8(folder + "\\.corvel-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) +
                 ".tmp");
     handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return WriteError(path, GetLastError());
@@ -131,7 +106,7 @@ Result<OutputFile> WriteFileAtomically(const std::string& path, std::string_view
   if (error == 0 && !FlushFileBuffers(handle)) error = GetLastError();
   CloseHandle(handle);
   if (error == 0 &&
-      !MoveFileExW(temp.c_str(), Wide(file.target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      !MoveFileExW(temp.c_str(), WideFromUtf8(file.target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
   if (error != 0) {

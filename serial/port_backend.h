@@ -78,8 +78,10 @@ class PortBackend {
   // Owner thread, under the descriptor lock: blocks until the device's output
   // queue is empty or `timeoutMillis` pass; it looks again after about the
   // time the queued bytes need at `lineRate`. False on the limit. An
-  // adapter's own transmit buffer is beyond what the system can see.
-  virtual bool DrainOutput(int timeoutMillis, uint32_t lineRate) = 0;
+  // adapter's own transmit buffer is beyond what the system can see. (The
+  // system's own drain, tcdrain or FlushFileBuffers, would wait without a
+  // limit on an adapter that stopped sending.)
+  bool DrainOutput(int timeoutMillis, uint32_t lineRate);
 
   // Ends the monitor's current or next wait.
   virtual void Wake() = 0;

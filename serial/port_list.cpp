@@ -54,4 +54,10 @@ std::string DescribePort(const PortDetails& port) {
   return line;
 }
 
+std::vector<std::string> ListPorts(const std::string& sysRoot, const std::string& devRoot) {
+  std::vector<std::string> paths;
+  for (PortDetails& port : ListPortDetails(sysRoot, devRoot)) paths.push_back(std::move(port.path));
+  return paths;
+}
+
 }  // namespace corvel::serial

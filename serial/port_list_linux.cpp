@@ -133,10 +133,4 @@ std::vector<PortDetails> ListPortDetails(const std::string& sysRoot, const std::
   return ports;
 }
 
-std::vector<std::string> ListPorts(const std::string& sysRoot, const std::string& devRoot) {
-  std::vector<std::string> paths;
-  for (PortDetails& port : ListPortDetails(sysRoot, devRoot)) paths.push_back(std::move(port.path));
-  return paths;
-}
-
 }  // namespace corvel::serial

@@ -14,18 +14,10 @@
 #include <tuple>
 
 #include "serial/port_list.h"
+#include "text/wide_text.h"
 
 namespace corvel::serial {
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-  return out;
-}
 
 // A string value as the registry holds it, without its terminating zeros.
 std::wstring Trimmed(const wchar_t* data, size_t length) {
@@ -109,9 +101,9 @@ std::map<std::wstring, PortDetails> DeviceDetails() {
     RegCloseKey(key);
     if (!named) continue;
     PortDetails port;
-    port.product = Utf8(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
-    port.manufacturer = Utf8(DeviceProperty(devices, device, SPDRP_MFG));
-    port.driver = Utf8(DeviceProperty(devices, device, SPDRP_SERVICE));
+    port.product = Utf8FromWide(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
+    port.manufacturer = Utf8FromWide(DeviceProperty(devices, device, SPDRP_MFG));
+    port.driver = Utf8FromWide(DeviceProperty(devices, device, SPDRP_SERVICE));
     ReadUsbIds(DeviceProperty(devices, device, SPDRP_HARDWAREID), port);
     found.emplace(Trimmed(name, bytes / sizeof(wchar_t)), std::move(port));
   }
@@ -138,19 +130,13 @@ std::vector<PortDetails> ListPortDetails(const std::string&, const std::string&)
   for (const std::wstring& name : RegisteredPorts()) {
     const auto found = details.find(name);
     PortDetails port = found != details.end() ? found->second : PortDetails{};
-    port.path = Utf8(name);
+    port.path = Utf8FromWide(name);
     ports.push_back(std::move(port));
   }
   std::sort(ports.begin(), ports.end(), [](const PortDetails& a, const PortDetails& b) { return PortOrder(a.path, b.path); });
   ports.erase(std::unique(ports.begin(), ports.end(), [](const PortDetails& a, const PortDetails& b) { return a.path == b.path; }),
               ports.end());
   return ports;
-}
-
-std::vector<std::string> ListPorts(const std::string& sysRoot, const std::string& devRoot) {
-  std::vector<std::string> paths;
-  for (PortDetails& port : ListPortDetails(sysRoot, devRoot)) paths.push_back(std::move(port.path));
-  return paths;
 }
 
 }  // namespace corvel::serial

@@ -423,4 +423,16 @@ void SerialPort::State::Monitor() {
   wrote.notify_all();
 }
 
+bool PortBackend::DrainOutput(int timeoutMillis, uint32_t lineRate) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMillis);
+  for (size_t queued = OutputQueued(); queued > 0; queued = OutputQueued()) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    // Ten bits a byte, at least a millisecond between looks.
+    const auto lineTime = std::chrono::microseconds(queued * 10000000ull / std::max<uint32_t>(lineRate, 1) + 1000);
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, lineTime));
+  }
+  return true;
+}
+
 }  // namespace corvel::serial

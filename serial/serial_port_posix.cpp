@@ -13,11 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "serial/latency_timer.h"
 #include "serial/linux_termios2.h"
@@ -196,19 +194,6 @@ class PosixBackend final : public PortBackend {
   void PurgeInput() override { tcflush(fd_, TCIFLUSH); }
 
   void DiscardOutput() override { tcflush(fd_, TCOFLUSH); }
-
-  // tcdrain() would wait without a limit on an adapter that stopped sending.
-  bool DrainOutput(int timeoutMillis, uint32_t lineRate) override {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMillis);
-    for (size_t queued = OutputQueued(); queued > 0; queued = OutputQueued()) {
-      const auto left = deadline - std::chrono::steady_clock::now();
-      if (left <= std::chrono::steady_clock::duration::zero()) return false;
-      // Ten bits a byte, at least a millisecond between looks.
-      const auto lineTime = std::chrono::microseconds(queued * 10000000ull / std::max<uint32_t>(lineRate, 1) + 1000);
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, lineTime));
-    }
-    return true;
-  }
 
   void Wake() override {
     if (wakeFd_ >= 0) Signal(wakeFd_);

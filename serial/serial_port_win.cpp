@@ -12,16 +12,15 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cwctype>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "serial/line_rate.h"
 #include "serial/port_backend.h"
 #include "serial/serial_port.h"
 #include "text/translation.h"
+#include "text/wide_text.h"
 
 namespace corvel::serial {
 namespace {
@@ -30,44 +29,16 @@ constexpr DWORD kDriverQueueBytes = 4096;
 constexpr size_t kWriteBlock = 4096;
 constexpr int kPollMillis = 5;
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(std::max(length, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-  return out;
-}
-
-std::string Utf8(const wchar_t* text, size_t length) {
-  if (length == 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-// The system's text for an error code, without its line end.
-std::string SystemText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? Utf8(buffer, length) : "error " + std::to_string(error);
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
-
 // "COM7" names the device \\.\COM7 (the only form that reaches COM10 and
 // above); a name with a folder in it is taken as it is.
 std::wstring DevicePath(const std::string& path) {
-  if (path.find_first_of("\\/") != std::string::npos) return Wide(path);
-  return L"\\\\.\\" + Wide(path);
+  if (path.find_first_of("\\/") != std::string::npos) return WideFromUtf8(path);
+  return L"\\\\.\\" + WideFromUtf8(path);
 }
 
 // The name other instances of this tool claim the port under.
 std::wstring ClaimName(const std::string& path) {
-  std::wstring name = Wide(path.substr(path.find_last_of("\\/") + 1));
+  std::wstring name = WideFromUtf8(path.substr(path.find_last_of("\\/") + 1));
   for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
   return L"Local\\corvel-port-" + name;
 }
@@ -81,7 +52,7 @@ std::string LostText(const char* call, DWORD error) {
     case ERROR_BAD_COMMAND: case ERROR_GEN_FAILURE:
       return Tr("设备已挂断");
     default:
-      return std::string(call) + "(): " + SystemText(error);
+      return std::string(call) + "(): " + SystemErrorText(error);
   }
 }
 
@@ -99,7 +70,7 @@ Error OpenError(DWORD error) {
     default:
       break;
   }
-  return MakeError(kind, SystemText(error));
+  return MakeError(kind, SystemErrorText(error));
 }
 
 class Overlapped {
@@ -138,7 +109,7 @@ class WinBackend final : public PortBackend {
   }
 
   Result<void> Open(const std::string& path) override {
-    if (stopEvent_ == nullptr || wakeEvent_ == nullptr) return MakeError(ErrorKind::kIo, SystemText(GetLastError()));
+    if (stopEvent_ == nullptr || wakeEvent_ == nullptr) return MakeError(ErrorKind::kIo, SystemErrorText(GetLastError()));
     ResetEvent(stopEvent_);
     ResetEvent(wakeEvent_);
     // The device itself keeps other programs out (no sharing); the claim
@@ -148,7 +119,7 @@ class WinBackend final : public PortBackend {
     if (claim == nullptr) return OpenError(GetLastError());
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
       CloseHandle(claim);
-      return MakeError(ErrorKind::kBusy, SystemText(ERROR_SHARING_VIOLATION));
+      return MakeError(ErrorKind::kBusy, SystemErrorText(ERROR_SHARING_VIOLATION));
     }
     HANDLE port = CreateFileW(DevicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
@@ -165,7 +136,7 @@ class WinBackend final : public PortBackend {
       const DWORD error = GetLastError();
       CloseHandle(port);
       CloseHandle(claim);
-      return MakeError(ErrorKind::kNotSerialDevice, SystemText(error == 0 ? ERROR_INVALID_HANDLE : error));
+      return MakeError(ErrorKind::kNotSerialDevice, SystemErrorText(error == 0 ? ERROR_INVALID_HANDLE : error));
     }
     port_ = port;
     claim_ = claim;
@@ -202,7 +173,7 @@ class WinBackend final : public PortBackend {
     dcb.fAbortOnError = FALSE;
     // DTR is left as the driver has it; RTS is the chip's reset line.
     dcb.fRtsControl = rtsHigh_ ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-    if (dataBits < 5 || dataBits > 8) return StepError{"SetCommState", SystemText(ERROR_INVALID_PARAMETER)};
+    if (dataBits < 5 || dataBits > 8) return StepError{"SetCommState", SystemErrorText(ERROR_INVALID_PARAMETER)};
     dcb.ByteSize = static_cast<BYTE>(dataBits);
     switch (parity) {
       case 'N': case 'n': dcb.Parity = NOPARITY; break;
@@ -210,7 +181,7 @@ class WinBackend final : public PortBackend {
       case 'O': case 'o': dcb.Parity = ODDPARITY; break;
       case 'M': case 'm': dcb.Parity = MARKPARITY; break;
       case 'S': case 's': dcb.Parity = SPACEPARITY; break;
-      default: return StepError{"SetCommState", SystemText(ERROR_INVALID_PARAMETER)};
+      default: return StepError{"SetCommState", SystemErrorText(ERROR_INVALID_PARAMETER)};
     }
     dcb.fParity = dcb.Parity != NOPARITY;
     dcb.StopBits = stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
@@ -295,7 +266,7 @@ class WinBackend final : public PortBackend {
     }
     const DWORD woke = WaitForMultipleObjects(count, handles, FALSE, timeout);
     if (woke == WAIT_FAILED) {
-      result.lost = "WaitForMultipleObjects(): " + SystemText(GetLastError());
+      result.lost = "WaitForMultipleObjects(): " + SystemErrorText(GetLastError());
       return result;
     }
     if (woke == WAIT_TIMEOUT) return result;
@@ -378,25 +349,12 @@ class WinBackend final : public PortBackend {
 
   void DiscardOutput() override { PurgeComm(port_, PURGE_TXCLEAR | PURGE_TXABORT); }
 
-  // FlushFileBuffers would wait without a limit on an adapter that stopped sending.
-  bool DrainOutput(int timeoutMillis, uint32_t lineRate) override {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMillis);
-    for (size_t queued = OutputQueued(); queued > 0; queued = OutputQueued()) {
-      const auto left = deadline - std::chrono::steady_clock::now();
-      if (left <= std::chrono::steady_clock::duration::zero()) return false;
-      // Ten bits a byte, at least a millisecond between looks.
-      const auto lineTime = std::chrono::microseconds(queued * 10000000ull / std::max<uint32_t>(lineRate, 1) + 1000);
-      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, lineTime));
-    }
-    return true;
-  }
-
   void Wake() override { SetEvent(wakeEvent_); }
 
   void RequestStop() override { SetEvent(stopEvent_); }
 
  private:
-  StepError Failed(const char* step) const { return StepError{step, SystemText(GetLastError())}; }
+  StepError Failed(const char* step) const { return StepError{step, SystemErrorText(GetLastError())}; }
 
   // Rate 0 and a rate the driver reads back differently (Wine falls back to
   // 38400 for a rate its host cannot make) are refused; the old DCB stays.
@@ -404,7 +362,7 @@ class WinBackend final : public PortBackend {
     DCB old{};
     old.DCBlength = sizeof old;
     const bool restorable = GetCommState(port_, &old);
-    if (rate == 0) return StepError{"SetCommState", SystemText(ERROR_INVALID_PARAMETER)};
+    if (rate == 0) return StepError{"SetCommState", SystemErrorText(ERROR_INVALID_PARAMETER)};
     dcb.BaudRate = rate;
     if (!SetCommState(port_, &dcb)) return Failed("SetCommState");
     DCB now{};

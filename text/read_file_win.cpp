@@ -10,19 +10,13 @@
 
 #include "text/read_file.h"
 #include "text/translation.h"
+#include "text/wide_text.h"
 
 namespace corvel::text {
 namespace {
 
 // The refusal's reason, after "无法读取文件 PATH: ".
 constexpr const char* kNotAFile = "不是普通文件或管道";
-
-std::wstring Wide(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), length);
-  return out;
-}
 
 Error FileError(const std::string& path, int error) {
   const ErrorKind kind = (error == EACCES || error == EPERM) ? ErrorKind::kPermission : ErrorKind::kIo;
@@ -52,7 +46,7 @@ Result<void> CheckType(const std::string& path, unsigned short mode) {
 }  // namespace
 
 Result<std::string> ReadFile(const std::string& path, size_t maxBytes) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = WideFromUtf8(path);
   // Checked by name first, so that a device (a COM port) is never opened.
   if (!path.empty() && IsDevice(name)) {
     return MakeError(ErrorKind::kBadInput, Tr("无法读取文件 ") + path + ": " + Tr(kNotAFile));
