@@ -3,6 +3,7 @@
 // by itself: WC_NO_BEST_FIT_CHARS keeps it from becoming a look-alike.
 #include <windows.h>
 
+#include "base/utf8.h"
 #include "text/gbk.h"
 #include "text/translation.h"
 
@@ -16,28 +17,15 @@ constexpr const char* kCannotCarry = "文本含有GBK无法表示的字符";
 // Length of the well-formed UTF-8 sequence at the start of `in`, or 0 (no
 // overlong forms, no surrogates, nothing above U+10FFFF).
 size_t Utf8SequenceLength(std::string_view in) {
-  const auto byte = [&in](size_t i) { return static_cast<unsigned char>(in[i]); };
-  const unsigned char lead = byte(0);
+  const auto lead = static_cast<uint8_t>(in[0]);
   if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (in.size() < length || byte(1) < low || byte(1) > high) return 0;
+  const Utf8Lead expect = Utf8LeadOf(lead);
+  const size_t length = size_t{expect.follow} + 1;
+  if (expect.follow == 0 || in.size() < length) return 0;
+  const auto first = static_cast<uint8_t>(in[1]);
+  if (first < expect.low || first > expect.high) return 0;
   for (size_t i = 2; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
+    if ((static_cast<uint8_t>(in[i]) & 0xC0) != 0x80) return 0;
   }
   return length;
 }
